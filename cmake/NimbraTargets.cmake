@@ -1,0 +1,18 @@
+# Helpers shared by the CMake files of the tree.
+
+# Every executable of the project: the exception hook needs throws routed
+# through it (Windows) and symbols visible to the stack resolver (POSIX).
+function(nimbra_executable_options target)
+  if(WIN32)
+    target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw)
+  else()
+    target_link_options(${target} PRIVATE -rdynamic)
+  endif()
+endfunction()
+
+# The sources of one folder, non-recursive, picked up again when files are
+# added (so subsystems can grow without touching shared lists).
+function(nimbra_glob_sources out folder)
+  file(GLOB found CONFIGURE_DEPENDS ${folder}/*.cpp)
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()

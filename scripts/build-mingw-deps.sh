@@ -1,0 +1,404 @@
+#!/usr/bin/env bash
+# Builds the static libraries the 32-bit Windows build links against (PCRE2,
+# libjpeg-turbo, GoogleTest) from Debian's source packages, using the same
+# MinGW-w64 toolchain file as the project itself.
+#
+# Usage: scripts/build-mingw-deps.sh [--print-prefix]
+#
+# Progress goes to stderr; the install prefix is the last line on stdout, so
+#   export NIMBRA_MINGW_DEPS="$(scripts/build-mingw-deps.sh)"
+# works. Results are cached; a package is rebuilt only when its Debian source
+# version, this script or the compiler changes.
+set -euo pipefail
+
+readonly PACKAGES=(pcre2 libjpeg-turbo googletest)
+readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev)
+readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
+readonly JOBS=2
+
+script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+readonly toolchain="$script_dir/../cmake/toolchain-mingw-i686.cmake"
+readonly cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
+readonly prefix="$cache/mingw-i686"
+readonly downloads="$cache/downloads"
+readonly logs="$cache/logs"
+readonly stamps="$prefix/.stamps"
+
+export DEBIAN_FRONTEND=noninteractive
+# The toolchain file adds this to the find root; the deps must not see a
+# previous install of themselves.
+unset NIMBRA_MINGW_DEPS
+
+log() { printf '[mingw-deps] %s\n' "$*" >&2; }
+die() { log "error: $*"; exit 1; }
+
+case "${1:-}" in
+  --print-prefix) printf '%s\n' "$prefix"; exit 0 ;;
+  -h|--help) sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  '') ;;
+  *) die "unknown argument: $1" ;;
+esac
+
+as_root() {
+  if [[ $EUID -eq 0 ]]; then "$@"
+  elif command -v sudo >/dev/null; then sudo -E "$@"
+  else die "need root for: $*"
+  fi
+}
+
+# Another apt/dpkg run (e.g. unattended provisioning) may hold the locks;
+# wait for it instead of failing. Usage: apt_retry COMMAND...
+apt_retry() {
+  local err rc tries=0
+  err="$(mktemp)"
+  while :; do
+    rc=0
+    "$@" >&2 2>"$err" || rc=$?
+    cat "$err" >&2
+    if [[ $rc -ne 0 ]] && grep -qiE 'could not get lock|unable to acquire|unable to lock' "$err" \
+        && (( tries++ < 120 )); then
+      log "apt is busy, waiting..."
+      sleep 5
+      continue
+    fi
+    rm -f "$err"
+    return "$rc"
+  done
+}
+
+apt_get() { apt_retry as_root apt-get -q -o DPkg::Lock::Timeout=600 "$@"; }
+
+ensure_tools() {
+  local missing=() p
+  for p in "${TOOL_PACKAGES[@]}"; do
+    [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" == 'install ok installed' ]] \
+      || missing+=("$p")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  log "installing ${missing[*]}"
+  apt_get update
+  apt_get install -y --no-install-recommends "${missing[@]}"
+}
+
+apt_updated=0
+apt_update_once() {
+  [[ $apt_updated -eq 1 ]] && return 0
+  apt_updated=1
+  log "refreshing apt indexes"
+  apt_get update
+}
+
+have_deb_src() {
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -f $f ]] && grep -qE '^[[:space:]]*deb-src[[:space:]]' "$f" && return 0
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [[ -f $f ]] && grep -qiE '^types:.*[[:space:]]deb-src([[:space:]]|$)' "$f" && return 0
+  done
+  return 1
+}
+
+# Emits deb822 deb-src stanzas mirroring the enabled binary Debian sources.
+deb_src_stanzas() {
+  local main=/etc/apt/sources.list.d/debian.sources out=''
+  if [[ -f $main ]]; then
+    # Keep every field (continuation lines included) except Types, so URIs,
+    # Suites, Components and Signed-By stay exactly as configured.
+    out="$(awk 'BEGIN { RS = ""; FS = "\n" }
+      {
+        body = ""; isdeb = 0; enabled = 1
+        for (i = 1; i <= NF; i++) {
+          line = $i
+          if (line ~ /^#/) continue
+          if (tolower(line) ~ /^types:/) {
+            if (line ~ /[:[:space:]]deb([[:space:]]|$)/) isdeb = 1
+            continue
+          }
+          if (tolower(line) ~ /^enabled:[[:space:]]*no/) enabled = 0
+          body = body line "\n"
+        }
+        if (isdeb && enabled) printf "Types: deb-src\n%s\n", body
+      }' "$main")"
+  fi
+  if [[ -z $out && -f /etc/apt/sources.list ]]; then
+    out="$(awk '$1 == "deb" {
+        signed = ""; i = 2
+        if ($2 ~ /^\[/) {
+          for (; i <= NF; i++) {
+            if ($i ~ /^\[?signed-by=/) { s = $i; sub(/^\[?signed-by=/, "", s); sub(/\]$/, "", s); signed = s }
+            if ($i ~ /\]$/) { i++; break }
+          }
+        }
+        if (i + 1 > NF) next
+        printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:", $i, $(i + 1)
+        for (j = i + 2; j <= NF; j++) printf " %s", $j
+        printf "\n"
+        if (signed != "") printf "Signed-By: %s\n", signed
+        printf "\n"
+      }' /etc/apt/sources.list)"
+  fi
+  if [[ -z $out ]]; then
+    local codename
+    # shellcheck disable=SC1091
+    codename="$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")"
+    codename="${codename:-bookworm}"
+    out="Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: $codename-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+"
+  fi
+  printf '%s\n' "$out"
+}
+
+ensure_deb_src() {
+  have_deb_src && return 0
+  log "adding Debian source entries in $SRC_LIST"
+  local tmp
+  tmp="$(mktemp)"
+  deb_src_stanzas >"$tmp"
+  as_root install -m 0644 "$tmp" "$SRC_LIST"
+  rm -f "$tmp"
+  apt_update_once
+}
+
+# Available source versions per package, newest first, space-separated.
+declare -A src_versions=()
+resolve_versions() {
+  local name ver
+  src_versions=()
+  while read -r name ver; do
+    # shellcheck disable=SC2086  # the list is split on purpose
+    src_versions[$name]="$(newest_first "$ver" ${src_versions[$name]:-})"
+  done < <(apt-cache showsrc --only-source "${PACKAGES[@]}" 2>/dev/null \
+             | awk '/^Package:/ { p = $2 } /^Version:/ { print p, $2 }')
+}
+
+# Inserts $1 into the already ordered list $2..., using dpkg's ordering.
+newest_first() {
+  local new=$1 v placed=0
+  shift
+  local -a out=()
+  for v in "$@"; do
+    [[ $v == "$new" ]] && placed=1
+    if [[ $placed -eq 0 ]] && dpkg --compare-versions "$new" gt "$v"; then
+      out+=("$new")
+      placed=1
+    fi
+    out+=("$v")
+  done
+  [[ $placed -eq 1 ]] || out+=("$new")
+  printf '%s ' "${out[@]}"
+}
+
+stamp_for() {
+  # Any change to the version, this script or the compiler invalidates a
+  # build; hashing the whole script keeps flag edits from being missed.
+  local pkg=$1 ver=$2
+  printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$pkg" "$ver" "$recipe_id" "$compiler_id"
+}
+
+# Versions the mirror listed but could not serve (seen with security
+# updates whose sources are missing); they are not retried on every run.
+unavailable_file() { printf '%s/%s/unavailable' "$downloads" "$1"; }
+is_unavailable() { grep -qxF -- "$2" "$(unavailable_file "$1")" 2>/dev/null; }
+
+# Configure arguments per package, beyond the common ones.
+recipe() {
+  case $1 in
+    pcre2) printf '%s\n' \
+      -DBUILD_STATIC_LIBS=ON \
+      -DPCRE2_BUILD_PCRE2_8=ON -DPCRE2_BUILD_PCRE2_16=OFF -DPCRE2_BUILD_PCRE2_32=OFF \
+      -DPCRE2_SUPPORT_JIT=OFF -DPCRE2_SUPPORT_UNICODE=ON \
+      -DPCRE2_BUILD_PCRE2GREP=OFF -DPCRE2_BUILD_TESTS=OFF \
+      -DPCRE2_SUPPORT_LIBBZ2=OFF -DPCRE2_SUPPORT_LIBZ=OFF \
+      -DPCRE2_SUPPORT_LIBEDIT=OFF -DPCRE2_SUPPORT_LIBREADLINE=OFF ;;
+    libjpeg-turbo) printf '%s\n' \
+      -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF \
+      -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF -DWITH_JPEG8=OFF ;;
+    googletest) printf '%s\n' \
+      -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON \
+      -Dgtest_build_samples=OFF -Dgtest_build_tests=OFF -Dgmock_build_tests=OFF ;;
+  esac
+}
+
+# Files consumers rely on, relative to the prefix.
+expected_files() {
+  case $1 in
+    pcre2) printf '%s\n' include/pcre2.h lib/libpcre2-8.a lib/cmake/pcre2/pcre2-config.cmake ;;
+    libjpeg-turbo) printf '%s\n' include/jpeglib.h include/jconfig.h include/jmorecfg.h \
+      include/jerror.h lib/libjpeg.a lib/cmake/libjpeg-turbo/libjpeg-turboConfig.cmake ;;
+    googletest) printf '%s\n' include/gtest/gtest.h include/gmock/gmock.h lib/libgtest.a \
+      lib/libgtest_main.a lib/libgmock.a lib/libgmock_main.a lib/cmake/GTest/GTestConfig.cmake ;;
+  esac
+}
+
+# Normalises the staged tree and checks it before it replaces anything.
+check_staged() {
+  local pkg=$1 stage=$2 f ok=0
+  local root="$stage$prefix"
+  # pcre2 puts its CMake file in <prefix>/cmake; lib/cmake is searched too,
+  # and the file locates everything with find_path/find_library.
+  if [[ $pkg == pcre2 && -d $root/cmake ]]; then
+    mkdir -p "$root/lib/cmake"
+    mv "$root/cmake" "$root/lib/cmake/pcre2"
+  fi
+  if [[ -n "$(find "$stage" -path "$root" -prune -o ! -type d -print -quit)" ]]; then
+    log "$pkg: files were installed outside the prefix:"
+    find "$stage" -path "$root" -prune -o ! -type d -print | head -n 5 >&2
+    ok=1
+  fi
+  while read -r f; do
+    [[ -e $root/$f ]] || { log "$pkg: missing $f"; ok=1; }
+  done < <(expected_files "$pkg")
+  return "$ok"
+}
+
+fetch_source() {
+  local pkg=$1 ver=$2 dest=$3
+  local dsc="$downloads/$pkg/${pkg}_${ver#*:}.dsc"
+  if [[ ! -f $dsc ]]; then
+    log "$pkg: downloading source $ver"
+    local tmp="$work/download-$pkg"
+    # Root's cache is not readable by apt's sandbox user; the download
+    # would fall back to root anyway, only with a warning.
+    local -a get=(apt-get -q)
+    [[ $EUID -eq 0 ]] && get+=(-o APT::Sandbox::User=root)
+    get+=(source --download-only "$pkg=$ver")
+    rm -rf "$tmp" && mkdir -p "$tmp" "$downloads/$pkg" || return 1
+    if ! (cd "$tmp" && apt_retry "${get[@]}"); then
+      [[ $apt_updated -eq 1 ]] && return 1
+      apt_update_once || return 1
+      rm -rf "$tmp" && mkdir -p "$tmp" || return 1
+      (cd "$tmp" && apt_retry "${get[@]}") || return 1
+    fi
+    # The .dsc goes last: its presence means the set is complete.
+    find "$tmp" -maxdepth 1 -type f ! -name '*.dsc' -exec mv -f -t "$downloads/$pkg" {} + \
+      && mv -f "$tmp/$(basename "$dsc")" "$dsc" || return 1
+  fi
+  log "$pkg: unpacking $ver"
+  mkdir -p "$(dirname "$dest")"
+  if ! dpkg-source -x "$dsc" "$dest" >&2; then
+    # Most likely a damaged download: fetch it again next time.
+    rm -f "$dsc"
+    die "$pkg: could not unpack $dsc"
+  fi
+}
+
+build_package() {
+  local pkg=$1
+  local stamp_file="$stamps/$pkg.stamp" have='' ver
+  local -a versions
+  read -r -d '' -a versions <<<"${src_versions[$pkg]}" || true
+  [[ -f $stamp_file ]] && have="$(cat "$stamp_file")"
+  for ver in "${versions[@]}"; do
+    if [[ $have == "$(stamp_for "$pkg" "$ver")" ]]; then
+      log "$pkg $ver: up to date"
+      return 0
+    fi
+    is_unavailable "$pkg" "$ver" || break
+  done
+
+  local src="$work/src/$pkg" bld="$work/build/$pkg" stage="$work/stage/$pkg"
+  local logfile="$logs/$pkg.log" built=''
+  for ver in "${versions[@]}"; do
+    if fetch_source "$pkg" "$ver" "$src"; then
+      built=$ver
+      break
+    fi
+    log "warning: $pkg $ver cannot be downloaded, trying an older version"
+    printf '%s\n' "$ver" >>"$(unavailable_file "$pkg")"
+  done
+  [[ -n $built ]] || die "$pkg: no source version could be downloaded"
+  local want
+  want="$(stamp_for "$pkg" "$built")"
+
+  local -a args
+  mapfile -t args < <(recipe "$pkg")
+  local ldflags='-static-libgcc -static-libstdc++'
+  log "$pkg: building (log: $logfile)"
+  mkdir -p "$logs"
+  : >"$logfile"
+  # Run from the scratch folder: libjpeg-turbo resolves relative install
+  # dirs against the working directory.
+  if ! (cd "$work" && {
+    cmake -S "$src" -B "$bld" "${generator[@]}" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DBUILD_SHARED_LIBS=OFF \
+      -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+      -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+      "${args[@]}" &&
+    cmake --build "$bld" -j "$JOBS" &&
+    DESTDIR="$stage" cmake --install "$bld"
+  } >>"$logfile" 2>&1); then
+    tail -n 40 "$logfile" >&2
+    die "$pkg: build failed, full log in $logfile"
+  fi
+
+  check_staged "$pkg" "$stage" || die "$pkg: unexpected install layout, see $logfile"
+
+  # Replace the previous install: drop the stamp first so an interrupted
+  # copy is rebuilt next time, remove the old files, then copy the new ones.
+  local manifest="$stamps/$pkg.files"
+  mkdir -p "$stamps"
+  rm -f "$stamp_file"
+  if [[ -f $manifest ]]; then
+    (cd "$prefix" && xargs -d '\n' -r rm -f -- <"$manifest")
+    find "$prefix" -mindepth 1 -type d -empty -delete
+  fi
+  (cd "$stage$prefix" && find . ! -type d) >"$manifest.new"
+  cp -a "$stage$prefix/." "$prefix/"
+  mv -f "$manifest.new" "$manifest"
+  printf '%s\n' "$want" >"$stamp_file.new"
+  mv -f "$stamp_file.new" "$stamp_file"
+  log "$pkg $built: installed"
+}
+
+main() {
+  [[ -f $toolchain ]] || die "missing toolchain file $toolchain"
+  mkdir -p "$cache" "$prefix"
+
+  # One build at a time per cache.
+  exec 9>"$cache/.lock"
+  flock 9
+  # Leftovers of a killed run; safe to remove while holding the lock.
+  rm -rf "$cache"/tmp.*
+
+  ensure_tools
+  ensure_deb_src
+
+  resolve_versions
+  local pkg unresolved=0
+  for pkg in "${PACKAGES[@]}"; do [[ -n ${src_versions[$pkg]:-} ]] || unresolved=1; done
+  if [[ $unresolved -eq 1 && $apt_updated -eq 0 ]]; then
+    apt_update_once
+    resolve_versions
+  fi
+  for pkg in "${PACKAGES[@]}"; do
+    [[ -n ${src_versions[$pkg]:-} ]] || die "no source package '$pkg' available from apt"
+  done
+
+  recipe_id="$(md5sum <"${BASH_SOURCE[0]}" | cut -d' ' -f1)"
+  compiler_id="$(i686-w64-mingw32-gcc-posix -dumpmachine) $(i686-w64-mingw32-gcc-posix -dumpfullversion)"
+  generator=()
+  command -v ninja >/dev/null && generator=(-G Ninja)
+
+  work="$(mktemp -d "$cache/tmp.XXXXXX")"
+  trap 'rm -rf "$work"' EXIT
+  for pkg in "${PACKAGES[@]}"; do
+    build_package "$pkg"
+  done
+  printf '%s\n' "$prefix"
+}
+
+main

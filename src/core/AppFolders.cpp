@@ -1,0 +1,20 @@
+#include "core/AppFolders.h"
+
+#include "platform/Paths.h"
+
+namespace {
+std::string g_application_folder;
+std::string g_data_folder;
+}  // namespace
+
+void InitAppFolders(const std::string& DataPath) {
+  g_application_folder = platform::ExtractFilePath(platform::ExecutablePath());
+  g_data_folder = platform::IncludeTrailingDelimiter(DataPath);
+  // A folder that cannot be created is not reported: options then read as
+  // their defaults and the log stays silent.
+  platform::ForceDirectories(g_data_folder);
+}
+
+const std::string& ApplicationFolder() { return g_application_folder; }
+
+const std::string& DataFolder() { return g_data_folder; }

@@ -1,0 +1,132 @@
+#include "core/Logger.h"
+
+#include <cstdio>
+#include <typeinfo>
+
+#include "core/AppFolders.h"
+#include "platform/ExceptionHook.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/SysError.h"
+#include "platform/Text.h"
+
+namespace {
+
+using LineWriter = void (*)(const std::string& line);
+
+// Set once at start-up, before any other thread exists; read-only afterwards.
+bool g_log_enabled = false;
+std::string g_log_file_name;
+LineWriter g_line_writer = nullptr;
+
+// Opened, appended to and closed for every line, so a crash loses at most the
+// line being written. A line that cannot be written is dropped.
+void FileLineWriter(const std::string& line) {
+  std::string bytes = platform::Utf8ToAnsi(line);
+  bytes += "\r\n";
+  platform::AppendToFile(g_log_file_name, bytes);
+}
+
+void WriteLine(const std::string& line) {
+  if (g_line_writer != nullptr) g_line_writer(line);
+}
+
+std::string Hex8(std::uintptr_t value) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%08llX", static_cast<unsigned long long>(value));
+  return buffer;
+}
+
+std::string FrameLine(const platform::StackFrame& frame) {
+  std::string line = "[" + Hex8(frame.address) + "]";
+  if (!frame.routine.empty()) {
+    line += " " + frame.routine;
+    if (frame.line > 0) {
+      line += " (Line " + std::to_string(frame.line) + ", \"" + frame.source_file + "\")";
+    }
+  }
+  return line;
+}
+
+std::string Description(const platform::RaisedException& e) {
+  std::string text = "Exception " + e.class_name + " in module " + e.module_name + " at " +
+                     Hex8(e.offset) + ".\r\n" + e.message;
+  if (!e.message.empty() && e.message.back() != '.') text += ".";
+  text += "\r\n";
+  if (text.size() > kMaxExceptionDescription) text.resize(kMaxExceptionDescription);
+  return text;
+}
+
+void ExceptionNotifier(const platform::RaisedException& e) {
+  if (!g_log_enabled) return;
+  WriteLine("");
+  WriteLine(FormatLogStamp(platform::Now(), platform::TimeSeparator()));
+  WriteLine(Description(e));
+  WriteLine("STACK TOP-----------------------------");
+  for (const platform::StackFrame& frame : e.frames) WriteLine(FrameLine(frame));
+  WriteLine("STACK BOTTOM-------------------------");
+}
+
+}  // namespace
+
+std::string FormatLogStamp(const platform::LocalTime& t, char sep) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%d.%d.%02d %02d%c%02d%c%02d%c%03d", t.day, t.month,
+                t.year % 100, t.hour, sep, t.minute, sep, t.second, sep, t.millisecond);
+  return buffer;
+}
+
+void InitLog(bool Enabled) {
+  g_line_writer = FileLineWriter;
+  g_log_file_name = DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log";
+  g_log_enabled = Enabled;
+}
+
+void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath) {
+  bool exists = false;
+  try {
+    platform::RegKey key;
+    exists = key.Open(RootKey, KeyPath, platform::kKeyRead) == 0;
+  } catch (...) {
+    exists = false;  // an unreadable key counts as absent
+  }
+  InitLog(exists);
+}
+
+void StartExceptionLog() {
+  platform::SetSilentAbortType(&typeid(EAbort));
+  platform::InstallExceptionNotifier(ExceptionNotifier);
+}
+
+void LogMessage(const std::string& Message, const std::string& Source) {
+  if (!g_log_enabled) return;
+  try {
+    WriteLine(FormatLogStamp(platform::Now(), platform::TimeSeparator()) + " " + Source + ": " +
+              Message);
+  } catch (...) {
+    // Callers log from inside their own handlers: nothing may come back.
+  }
+}
+
+std::string SysErrorText(std::uint32_t Code) {
+  std::string text = platform::SystemErrorMessage(Code);
+  while (!text.empty()) {
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    if (last <= ' ' || last == '.' || last == 0x7F) {
+      text.pop_back();
+    } else {
+      break;
+    }
+  }
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "Error %d: ", static_cast<int>(Code));
+  return prefix + text;
+}
+
+std::string ExceptionLogText(const std::exception& error) {
+  return platform::DemangledName(typeid(error)) + " : " + error.what();
+}
+
+bool LogEnabled() { return g_log_enabled; }
+
+const std::string& LogFileName() { return g_log_file_name; }
