@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Quick when all
+# are there already: apt-get runs only for what is missing.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config dpkg-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libpcre2-dev libjpeg62-turbo-dev libcurl4-openssl-dev
+  g++-mingw-w64-i686-posix
+  wine wine64 wine32:i386
+  xvfb xauth xdotool imagemagick
+  tor
+)
+
+sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if_needed dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_if_needed apt-get update -q
+  sudo_if_needed apt-get install -y -q --no-install-recommends "${missing[@]}"
+elif [[ -n "${need_update:-}" ]]; then
+  sudo_if_needed apt-get update -q
+fi
+
+# The tests start tor themselves, on loopback and with the network off; the
+# system service is not wanted.
+if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet tor 2>/dev/null; then
+  systemctl stop tor || true
+fi
