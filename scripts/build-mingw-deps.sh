@@ -324,6 +324,8 @@ build_package() {
   local -a args
   mapfile -t args < <(recipe "$pkg")
   local ldflags='-static-libgcc -static-libstdc++'
+  # Keep the scratch path out of __FILE__ strings (gtest_main prints one).
+  local cflags="-ffile-prefix-map=$src=$pkg"
   log "$pkg: building (log: $logfile)"
   mkdir -p "$logs"
   : >"$logfile"
@@ -335,6 +337,8 @@ build_package() {
       -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DBUILD_SHARED_LIBS=OFF \
+      -DCMAKE_C_FLAGS="$cflags" \
+      -DCMAKE_CXX_FLAGS="$cflags" \
       -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
       -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
       "${args[@]}" &&

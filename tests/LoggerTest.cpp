@@ -93,7 +93,7 @@ TEST_F(LoggerTest, RegistryKeyDecidesAndExceptionsWriteNothingWithoutIt) {
   ASSERT_EQ(key.Create(platform::RegRoot::CurrentUser, kDebugKey, platform::kKeyRead | platform::kKeyWrite), 0u);
   InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
   EXPECT_TRUE(LogEnabled());
-  platform::RegDeleteTree(platform::RegRoot::CurrentUser, "SOFTWARE\\Corvane", 0);
+  platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, "SOFTWARE\\Corvane", 0);
 }
 
 TEST_F(LoggerTest, ThrowCaughtInWorkerThreadWritesTheBlock) {
@@ -214,8 +214,8 @@ TEST_F(LoggerTest, AccessViolationInWorkerThreadIsLogged) {
         StartExceptionLog();
         std::thread worker([] {
           // Not null, so the sanitizer lets the store reach the hardware.
-          volatile int* nowhere = reinterpret_cast<volatile int*>(std::uintptr_t{16});
-          *nowhere = 1;
+          volatile std::uintptr_t address = 16;
+          *reinterpret_cast<volatile int*>(address) = 1;
         });
         worker.join();
       },

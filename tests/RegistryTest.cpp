@@ -18,7 +18,7 @@ const char kBase[] = "Software\\NimbraTest\\Registry";
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::RegDeleteTree(RegRoot::CurrentUser, "Software\\NimbraTest", 0); }
+  void TearDown() override { platform::RegDeleteKeyTree(RegRoot::CurrentUser, "Software\\NimbraTest", 0); }
   test_support::IsolatedSystem system_;
 };
 

@@ -73,7 +73,7 @@ class RegKey {
 };
 
 // Deletes a key with everything below it (tests and uninstall-like clean-ups).
-std::uint32_t RegDeleteTree(RegRoot root, const std::string& path, std::uint32_t access);
+std::uint32_t RegDeleteKeyTree(RegRoot root, const std::string& path, std::uint32_t access);
 
 // Tests make value writes fail: the hook gets the key path and value name and
 // returns 0 to let the write through or the error code to refuse it with.

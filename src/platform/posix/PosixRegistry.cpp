@@ -347,7 +347,7 @@ std::uint32_t RegKey::DeleteValue(const std::string& name) {
   return ENOENT;
 }
 
-std::uint32_t RegDeleteTree(RegRoot root, const std::string& path, std::uint32_t) {
+std::uint32_t RegDeleteKeyTree(RegRoot root, const std::string& path, std::uint32_t) {
   std::lock_guard<std::mutex> lock(g_mutex);
   EnsureFileName();
   const std::string full = Lower(FullPath(root, path));

@@ -110,7 +110,7 @@ std::uint32_t RegKey::DeleteValue(const std::string& name) {
   return static_cast<std::uint32_t>(RegDeleteValueW(state_->key, W(name).c_str()));
 }
 
-std::uint32_t RegDeleteTree(RegRoot root, const std::string& path, std::uint32_t access) {
+std::uint32_t RegDeleteKeyTree(RegRoot root, const std::string& path, std::uint32_t access) {
   HKEY key = nullptr;
   LONG error = RegOpenKeyExW(RootHandle(root), W(path).c_str(), 0, KEY_ALL_ACCESS | access, &key);
   if (error != ERROR_SUCCESS) return static_cast<std::uint32_t>(error);
