@@ -18,7 +18,10 @@ readonly JOBS=2
 
 script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 readonly toolchain="$script_dir/../cmake/toolchain-mingw-i686.cmake"
-readonly cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
+cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
+# Staging relies on DESTDIR + prefix, which needs an absolute prefix.
+[[ $cache == /* ]] || cache="$PWD/$cache"
+readonly cache
 readonly prefix="$cache/mingw-i686"
 readonly downloads="$cache/downloads"
 readonly logs="$cache/logs"
@@ -76,7 +79,7 @@ ensure_tools() {
   done
   [[ ${#missing[@]} -eq 0 ]] && return 0
   log "installing ${missing[*]}"
-  apt_get update
+  apt_update_once
   apt_get install -y --no-install-recommends "${missing[@]}"
 }
 
@@ -378,8 +381,9 @@ main() {
   # Leftovers of a killed run; safe to remove while holding the lock.
   rm -rf "$cache"/tmp.*
 
-  ensure_tools
+  # Sources first, so a fresh machine needs a single apt-get update.
   ensure_deb_src
+  ensure_tools
 
   resolve_versions
   local pkg unresolved=0
