@@ -5,6 +5,7 @@
 function(nimbra_executable_options target)
   if(WIN32)
     target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/win32/link/CxaThrowWrap.cpp)
   else()
     target_link_options(${target} PRIVATE -rdynamic)
   endif()

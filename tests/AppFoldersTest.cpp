@@ -1,7 +1,6 @@
-#include "core/AppFolders.h"
-
 #include <gtest/gtest.h>
 
+#include "core/AppFolders.h"
 #include "core/Permissions.h"
 #include "platform/Abi.h"
 #include "platform/Paths.h"
@@ -11,7 +10,8 @@ namespace {
 
 TEST(AppFoldersTest, FoldersEndWithSeparatorAndDataFolderIsCreated) {
   test_support::TempFolder temp;
-  const std::string nested = temp / "a" + platform::kPathDelim + "b" + platform::kPathDelim + "Nimbra";
+  const std::string nested =
+      temp / "a" + platform::kPathDelim + "b" + platform::kPathDelim + "Nimbra";
   InitAppFolders(nested);
   EXPECT_EQ(DataFolder(), nested + platform::kPathDelim);
   EXPECT_TRUE(platform::DirectoryExists(nested));

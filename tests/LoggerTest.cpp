@@ -1,16 +1,15 @@
-#include "core/Logger.h"
-
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "core/AppFolders.h"
+#include "core/Logger.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -65,8 +64,9 @@ TEST_F(LoggerTest, StampAndLineLayout) {
 }
 
 TEST_F(LoggerTest, LinesAppendAcrossRuns) {
-  test_support::WriteFileForTest(DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log",
-                                 "earlier run\r\n");
+  test_support::WriteFileForTest(
+      DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log",
+      "earlier run\r\n");
   InitLog(true);
   LogMessage("first", "S.One");
   InitLog(true);  // a second run of the program
@@ -90,7 +90,9 @@ TEST_F(LoggerTest, RegistryKeyDecidesAndExceptionsWriteNothingWithoutIt) {
   EXPECT_EQ(Log(), "<missing>");
 
   platform::RegKey key;
-  ASSERT_EQ(key.Create(platform::RegRoot::CurrentUser, kDebugKey, platform::kKeyRead | platform::kKeyWrite), 0u);
+  ASSERT_EQ(key.Create(platform::RegRoot::CurrentUser, kDebugKey,
+                       platform::kKeyRead | platform::kKeyWrite),
+            0u);
   InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
   EXPECT_TRUE(LogEnabled());
   platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, "SOFTWARE\\Corvane", 0);

@@ -1,10 +1,9 @@
 // The registry as the program sees it: Wine's real registry on Windows, the
 // file-backed stand-in natively. Both must follow the same rules.
-#include "platform/Registry.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
+#include "platform/Registry.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -18,7 +17,9 @@ const char kBase[] = "Software\\NimbraTest\\Registry";
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::RegDeleteKeyTree(RegRoot::CurrentUser, "Software\\NimbraTest", 0); }
+  void TearDown() override {
+    platform::RegDeleteKeyTree(RegRoot::CurrentUser, "Software\\NimbraTest", 0);
+  }
   test_support::IsolatedSystem system_;
 };
 
@@ -30,7 +31,8 @@ TEST_F(RegistryTest, KeysOpenOnlyOnceCreatedAndWithoutRegardToCase) {
                        platform::kKeyRead | platform::kKeyWrite),
             0u);
   RegKey again;
-  EXPECT_EQ(again.Open(RegRoot::CurrentUser, "SOFTWARE\\nimbratest\\REGISTRY", platform::kKeyRead), 0u);
+  EXPECT_EQ(again.Open(RegRoot::CurrentUser, "SOFTWARE\\nimbratest\\REGISTRY", platform::kKeyRead),
+            0u);
   EXPECT_EQ(again.Open(RegRoot::CurrentUser, kBase + std::string("\\Deeper"),
                        platform::kKeyRead | platform::kKeyWow64_64Key),
             0u);
@@ -66,9 +68,8 @@ TEST_F(RegistryTest, ValuesRoundTripAndReplaceTheirType) {
 TEST_F(RegistryTest, WritesNeedWriteAccessAndTheTestHookRefusesThem) {
   RegKey key;
   ASSERT_EQ(key.Create(RegRoot::CurrentUser, kBase, platform::kKeyRead | platform::kKeyWrite), 0u);
-  platform::SetRegistryWriteHookForTesting([](const std::string&, const std::string& name) {
-    return name == "Refused" ? 5u : 0u;
-  });
+  platform::SetRegistryWriteHookForTesting(
+      [](const std::string&, const std::string& name) { return name == "Refused" ? 5u : 0u; });
   EXPECT_EQ(key.SetDWord("Refused", 1), 5u);
   EXPECT_EQ(key.SetDWord("Allowed", 1), 0u);
   platform::SetRegistryWriteHookForTesting({});
@@ -78,10 +79,11 @@ TEST_F(RegistryTest, WritesNeedWriteAccessAndTheTestHookRefusesThem) {
 
 #ifndef _WIN32
 TEST_F(RegistryTest, StandInSurvivesDamagedLinesAndLeavesNoTemporaryFiles) {
-  test_support::WriteFileForTest(platform::RegistryFile(),
-                                 "garbage line\n[HKEY_CURRENT_USER\\Software\\NimbraTest\\Registry]\n"
-                                 "\"Good\"=dword:0000002a\n\"Bad\"=dword:zz\n\"Open=\"unterminated\n"
-                                 "[broken\n\"Text\"=\"ok\"\n");
+  test_support::WriteFileForTest(
+      platform::RegistryFile(),
+      "garbage line\n[HKEY_CURRENT_USER\\Software\\NimbraTest\\Registry]\n"
+      "\"Good\"=dword:0000002a\n\"Bad\"=dword:zz\n\"Open=\"unterminated\n"
+      "[broken\n\"Text\"=\"ok\"\n");
   RegKey key;
   ASSERT_EQ(key.Open(RegRoot::CurrentUser, kBase, platform::kKeyRead | platform::kKeyWrite), 0u);
   RegValue value;

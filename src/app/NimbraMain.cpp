@@ -12,7 +12,8 @@ const char kDebugModeKey[] = "SOFTWARE\\Corvane\\Nimbra\\DebugMode";
 }  // namespace
 
 int main() {
-  const std::string documents = platform::GetSpecialFolder(platform::SpecialFolder::CommonDocuments);
+  const std::string documents =
+      platform::GetSpecialFolder(platform::SpecialFolder::CommonDocuments);
   InitAppFolders(documents + platform::kPathDelim + kProductName + platform::kPathDelim);
   InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugModeKey);
   StartExceptionLog();

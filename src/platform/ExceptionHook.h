@@ -22,10 +22,10 @@ struct StackFrame {
 struct RaisedException {
   std::string class_name;
   std::string message;
-  std::string module_name;      // file name without folder
-  std::uintptr_t offset = 0;    // raising address minus the module's base
-  bool is_fault = false;        // a hardware fault rather than a throw
-  bool is_abort = false;        // the silent abort: no stack captured
+  std::string module_name;         // file name without folder
+  std::uintptr_t offset = 0;       // raising address minus the module's base
+  bool is_fault = false;           // a hardware fault rather than a throw
+  bool is_abort = false;           // the silent abort: no stack captured
   std::vector<StackFrame> frames;  // innermost first
 };
 

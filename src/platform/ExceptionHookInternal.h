@@ -39,7 +39,7 @@ std::string RoutineName(const char* mangled);
 #endif
 template <typename IsCode, typename ResolveFrame>
 PLATFORM_NO_ASAN std::vector<StackFrame> ScanStack(std::uintptr_t from, std::uintptr_t to, int skip,
-                                  IsCode is_code, ResolveFrame resolve) {
+                                                   IsCode is_code, ResolveFrame resolve) {
   constexpr std::size_t kMaxFrames = 64;
   std::vector<StackFrame> frames;
   from &= ~(sizeof(void*) - 1);
@@ -56,6 +56,9 @@ PLATFORM_NO_ASAN std::vector<StackFrame> ScanStack(std::uintptr_t from, std::uin
   }
   return frames;
 }
+
+// Windows: reports a C++ throw (called by the link-time __cxa_throw wrapper).
+void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address);
 
 // Platform part: installs the fault handlers once.
 void InstallFaultHandlers();

@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 TempFolder::TempFolder() {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  const fs::path folder = fs::temp_directory_path() /
-                          ("nimbra-test-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+  const fs::path folder = fs::temp_directory_path() / ("nimbra-test-" + std::to_string(stamp) +
+                                                       "-" + std::to_string(++counter));
   fs::create_directories(folder);
   path_ = platform::IncludeTrailingDelimiter(folder.string());
 }

@@ -68,8 +68,8 @@ StackFrame Resolve(std::uintptr_t address) {
   return frame;
 }
 
-PLATFORM_NO_ASAN __attribute__((noinline)) std::vector<StackFrame> ScanFrom(
-    std::uintptr_t from, int skip) {
+PLATFORM_NO_ASAN __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from,
+                                                                            int skip) {
   std::uintptr_t low = 0;
   std::uintptr_t high = 0;
   StackBounds(low, high);
@@ -128,13 +128,14 @@ void Describe(int signal_number, siginfo_t* info, std::uintptr_t pc, RaisedExcep
     case SIGSEGV:
     case SIGBUS:
       e.class_name = "EAccessViolation";
-      std::snprintf(text, sizeof text, "Access violation at address %08llX. Access of address %08llX",
+      std::snprintf(text, sizeof text,
+                    "Access violation at address %08llX. Access of address %08llX",
                     static_cast<unsigned long long>(pc), static_cast<unsigned long long>(target));
       break;
     case SIGFPE:
       e.class_name = info->si_code == FPE_INTDIV ? "EDivByZero" : "EMathError";
-      std::snprintf(text, sizeof text, "%s", info->si_code == FPE_INTDIV ? "Division by zero"
-                                                                         : "Floating point error");
+      std::snprintf(text, sizeof text, "%s",
+                    info->si_code == FPE_INTDIV ? "Division by zero" : "Floating point error");
       break;
     default:
       e.class_name = "EPrivilege";
@@ -187,7 +188,7 @@ void InstallFaultHandlers() {
     // A separate stack is not set up: overflow faults are out of reach of
     // a logger that itself needs stack.
     for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i) {
-      struct sigaction action{};
+      struct sigaction action {};
       action.sa_sigaction = FaultHandler;
       action.sa_flags = SA_SIGINFO;
       sigemptyset(&action.sa_mask);

@@ -70,7 +70,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   const int fd = mkstemp(temp.data());
   if (fd < 0) return false;
   // Keep the permissions of the file being replaced.
-  struct stat st{};
+  struct stat st {};
   if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
   bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;

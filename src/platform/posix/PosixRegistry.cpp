@@ -74,11 +74,20 @@ std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -210,7 +219,8 @@ std::uint32_t Save(const Hive& hive) {
     for (const Value& value : key.values) text += FormatValue(value) + "\n";
   }
   ForceDirectories(ExtractFilePath(g_file));
-  if (!ReplaceFileAtomically(g_file, text)) return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO;
+  if (!ReplaceFileAtomically(g_file, text))
+    return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO;
   return 0;
 }
 

@@ -1,7 +1,7 @@
 // Clock, error texts, text conversion and library loading on POSIX.
 #include <dlfcn.h>
-#include <unistd.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -20,8 +20,13 @@ LocalTime SystemNow() {
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
   localtime_r(&ts.tv_sec, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-          local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
+  return {local.tm_year + 1900,
+          local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(ts.tv_nsec / 1000000)};
 }
 }  // namespace internal
 

@@ -18,7 +18,8 @@ inline std::string U(const wchar_t* text) {
 }
 
 inline std::string U(const std::wstring& text) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+  return Utf16ToUtf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 }  // namespace platform::win32

@@ -45,9 +45,9 @@ __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from, 
 
 void ModuleOf(std::uintptr_t address, RaisedException& e) {
   HMODULE module = nullptr;
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(address), &module) &&
+  if (GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(address), &module) &&
       module != nullptr) {
     wchar_t path[MAX_PATH + 1] = {};
     GetModuleFileNameW(module, path, MAX_PATH);
@@ -62,17 +62,27 @@ void ModuleOf(std::uintptr_t address, RaisedException& e) {
 
 const char* FaultClassName(DWORD code) {
   switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION: return "EAccessViolation";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "EDivByZero";
-    case EXCEPTION_INT_OVERFLOW: return "EIntOverflow";
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO: return "EZeroDivide";
-    case EXCEPTION_FLT_OVERFLOW: return "EOverflow";
-    case EXCEPTION_FLT_UNDERFLOW: return "EUnderflow";
-    case EXCEPTION_FLT_INVALID_OPERATION: return "EInvalidOp";
-    case EXCEPTION_STACK_OVERFLOW: return "EStackOverflow";
+    case EXCEPTION_ACCESS_VIOLATION:
+      return "EAccessViolation";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return "EDivByZero";
+    case EXCEPTION_INT_OVERFLOW:
+      return "EIntOverflow";
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return "EZeroDivide";
+    case EXCEPTION_FLT_OVERFLOW:
+      return "EOverflow";
+    case EXCEPTION_FLT_UNDERFLOW:
+      return "EUnderflow";
+    case EXCEPTION_FLT_INVALID_OPERATION:
+      return "EInvalidOp";
+    case EXCEPTION_STACK_OVERFLOW:
+      return "EStackOverflow";
     case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_ILLEGAL_INSTRUCTION: return "EPrivilege";
-    default: return "EExternalException";
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+      return "EPrivilege";
+    default:
+      return "EExternalException";
   }
 }
 
@@ -127,7 +137,7 @@ void InstallFaultHandlers() {
 }
 }  // namespace internal
 
-namespace {
+namespace internal {
 void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address) {
   if (!internal::NotifierInstalled()) return;
   RaisedException e;
@@ -139,17 +149,6 @@ void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_addres
   if (!e.is_abort) e.frames = CaptureStack(2);
   internal::NotifyRaised(e);
 }
-}  // namespace
+}  // namespace internal
 
 }  // namespace platform
-
-using Destructor = void(__thiscall*)(void*);
-
-extern "C" {
-[[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, Destructor destructor);
-
-[[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, Destructor destructor) {
-  platform::ReportThrow(object, type, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
-  __real___cxa_throw(object, type, destructor);
-}
-}

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include "platform/Paths.h"
 #include "platform/PathsInternal.h"
@@ -44,7 +44,9 @@ std::string SystemSpecialFolder(SpecialFolder folder) {
   return U(buffer);
 }
 
-bool MakeDirectory(const std::string& path) { return CreateDirectoryW(W(path).c_str(), nullptr) != 0; }
+bool MakeDirectory(const std::string& path) {
+  return CreateDirectoryW(W(path).c_str(), nullptr) != 0;
+}
 
 }  // namespace internal
 }  // namespace platform

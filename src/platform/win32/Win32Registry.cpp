@@ -89,20 +89,23 @@ std::uint32_t RegKey::Query(const std::string& name, RegValue& out) const {
 
 std::uint32_t RegKey::SetString(const std::string& name, const std::string& value, RegType type) {
   if (!state_) return ERROR_INVALID_HANDLE;
-  if (const std::uint32_t refused = internal::RegistryWriteRefusal(state_->path, name)) return refused;
+  if (const std::uint32_t refused = internal::RegistryWriteRefusal(state_->path, name))
+    return refused;
   const std::wstring text = W(value);
-  return static_cast<std::uint32_t>(
-      RegSetValueExW(state_->key, W(name).c_str(), 0, type == RegType::ExpandString ? REG_EXPAND_SZ : REG_SZ,
-                     reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+  return static_cast<std::uint32_t>(RegSetValueExW(
+      state_->key, W(name).c_str(), 0, type == RegType::ExpandString ? REG_EXPAND_SZ : REG_SZ,
+      reinterpret_cast<const BYTE*>(text.c_str()),
+      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
 }
 
 std::uint32_t RegKey::SetDWord(const std::string& name, std::uint32_t value) {
   if (!state_) return ERROR_INVALID_HANDLE;
-  if (const std::uint32_t refused = internal::RegistryWriteRefusal(state_->path, name)) return refused;
+  if (const std::uint32_t refused = internal::RegistryWriteRefusal(state_->path, name))
+    return refused;
   const DWORD data = value;
   return static_cast<std::uint32_t>(RegSetValueExW(state_->key, W(name).c_str(), 0, REG_DWORD,
-                                                   reinterpret_cast<const BYTE*>(&data), sizeof data));
+                                                   reinterpret_cast<const BYTE*>(&data),
+                                                   sizeof data));
 }
 
 std::uint32_t RegKey::DeleteValue(const std::string& name) {
@@ -117,7 +120,8 @@ std::uint32_t RegDeleteKeyTree(RegRoot root, const std::string& path, std::uint3
   error = RegDeleteTreeW(key, nullptr);
   RegCloseKey(key);
   if (error != ERROR_SUCCESS) return static_cast<std::uint32_t>(error);
-  return static_cast<std::uint32_t>(RegDeleteKeyExW(RootHandle(root), W(path).c_str(), access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY), 0));
+  return static_cast<std::uint32_t>(RegDeleteKeyExW(
+      RootHandle(root), W(path).c_str(), access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY), 0));
 }
 
 void SetRegistryFile(const std::string&) {}

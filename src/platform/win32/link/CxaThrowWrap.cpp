@@ -1,0 +1,19 @@
+// Linked into every Windows executable as an object of its own (not from the
+// platform library), because the C++ runtime's own throws, which come later on
+// the link line, need the wrapper too.
+#include <cstdint>
+#include <typeinfo>
+
+#include "platform/ExceptionHookInternal.h"
+
+using Destructor = void(__thiscall*)(void*);
+
+extern "C" {
+[[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, Destructor destructor);
+
+[[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, Destructor destructor) {
+  platform::internal::ReportThrow(object, type,
+                                  reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  __real___cxa_throw(object, type, destructor);
+}
+}
