@@ -122,9 +122,12 @@ TEST_F(LoggerTest, ThrowCaughtInWorkerThreadWritesTheBlock) {
   EXPECT_EQ(lines[4], "");  // the description ends with its own line break
   EXPECT_EQ(lines[5], "STACK TOP-----------------------------");
   std::size_t i = 6;
+  bool named = false;
   for (; i < lines.size() && lines[i].rfind("[", 0) == 0; ++i) {
     EXPECT_GE(lines[i].find(']'), 9u) << "address shorter than 8 digits: " << lines[i];
+    named = named || lines[i].find("] ") != std::string::npos;
   }
+  EXPECT_TRUE(named) << "no frame resolved to a routine:\n" << Log();
   EXPECT_GT(i, 6u) << "no frames captured";
   ASSERT_LT(i + 1, lines.size());
   EXPECT_EQ(lines[i], "STACK BOTTOM-------------------------");
