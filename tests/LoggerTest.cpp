@@ -96,6 +96,13 @@ TEST_F(LoggerTest, RegistryKeyDecidesAndExceptionsWriteNothingWithoutIt) {
   InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
   EXPECT_TRUE(LogEnabled());
   platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, "SOFTWARE\\Corvane", 0);
+
+#ifndef _WIN32
+  // A registry that cannot be read at all counts as a missing key.
+  platform::SetRegistryFile(system_.Root().Path());
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
+  EXPECT_FALSE(LogEnabled());
+#endif
 }
 
 TEST_F(LoggerTest, ThrowCaughtInWorkerThreadWritesTheBlock) {
