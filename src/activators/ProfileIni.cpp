@@ -39,9 +39,7 @@ bool SectionName(std::string_view line, std::string_view& name) {
 }
 
 // The key of a "key=value" line (a line without "=" is a key without value).
-std::string_view KeyName(std::string_view line) {
-  return Trim(line.substr(0, line.find('=')));
-}
+std::string_view KeyName(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
 
 std::string ValueOf(std::string_view line) {
   const std::size_t equals = line.find('=');
@@ -129,8 +127,7 @@ std::int32_t TProfileIni::ReadInteger(const std::string& Section, const std::str
     base = 16;
     digits.remove_prefix(2);
   }
-  if (digits.empty() || IsBlank(digits.front()) || digits.front() == '-' ||
-      digits.front() == '+') {
+  if (digits.empty() || IsBlank(digits.front()) || digits.front() == '-' || digits.front() == '+') {
     return Default;
   }
   const std::string owned(digits);
@@ -140,7 +137,8 @@ std::int32_t TProfileIni::ReadInteger(const std::string& Section, const std::str
   if (errno != 0 || *end != '\0') return Default;
   // Decimal text must fit a signed 32-bit integer; hexadecimal text may use
   // all 32 bits ("0xFFFFFFFF" is -1).
-  const unsigned long long limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  const unsigned long long limit =
+      base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
   if (parsed > limit) return Default;
   const auto bits = static_cast<std::uint32_t>(parsed);
   return static_cast<std::int32_t>(negative ? 0u - bits : bits);

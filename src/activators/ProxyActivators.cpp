@@ -73,9 +73,9 @@ const char* const kCapturePatterns[] = {
 constexpr std::size_t kPreferenceCount = std::size(kCapturePatterns);
 
 const std::string_view kRecognitionTexts[kPreferenceCount] = {
-    R"p("network.proxy.type")p",      R"p(network.proxy.http")p",
-    R"p("network.proxy.http_port")p", R"p("network.proxy.ssl")p",
-    R"p("network.proxy.ssl_port")p",  R"p("network.proxy.socks")p",
+    R"p("network.proxy.type")p",       R"p(network.proxy.http")p",
+    R"p("network.proxy.http_port")p",  R"p("network.proxy.ssl")p",
+    R"p("network.proxy.ssl_port")p",   R"p("network.proxy.socks")p",
     R"p("network.proxy.socks_port")p", R"p("network.proxy.socks_remote_dns")p",
 };
 
@@ -103,8 +103,8 @@ class TPattern {
 
   // Whether the pattern matches anywhere in `Subject`; group 1 into `Group`.
   bool Match(std::string_view Subject, std::string& Group) const {
-    const int rc = pcre2_match(FCode, reinterpret_cast<PCRE2_SPTR>(Subject.data()),
-                               Subject.size(), 0, 0, FMatch, nullptr);
+    const int rc = pcre2_match(FCode, reinterpret_cast<PCRE2_SPTR>(Subject.data()), Subject.size(),
+                               0, 0, FMatch, nullptr);
     if (rc < 2) return false;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(FMatch);
     Group.assign(Subject.substr(ovector[2], ovector[3] - ovector[2]));
@@ -115,6 +115,18 @@ class TPattern {
   pcre2_code* FCode = nullptr;
   pcre2_match_data* FMatch = nullptr;
 };
+
+// The key of a file's saved set. Windows names the same file in any case
+// (the search roots are typed, the folders below them are listed), so the
+// key ignores case there.
+std::string SavedSetKey(const std::string& FileName) {
+  if (platform::kPathDelim != '\\') return FileName;
+  std::string key = FileName;
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
 
 }  // namespace
 
@@ -156,8 +168,7 @@ std::vector<std::string> TOperaActivator::FindIniFiles() {
   return files;
 }
 
-TOperaActivator::TSettings TOperaActivator::ExchangeSettings(TProfileIni& Ini,
-                                                             std::int32_t UseHTTP,
+TOperaActivator::TSettings TOperaActivator::ExchangeSettings(TProfileIni& Ini, std::int32_t UseHTTP,
                                                              const std::string& Server,
                                                              std::int32_t AutoProxy) {
   TSettings before;
@@ -176,7 +187,7 @@ void TOperaActivator::Activate(const std::string& HTTP_Address, const std::strin
                                const std::string&, const std::string&) {
   for (const std::string& file : FindIniFiles()) {
     TProfileIni ini(file);
-    FSaved[file] = ExchangeSettings(ini, 1, HTTP_Address + ":" + HTTP_Port, 0);
+    FSaved[SavedSetKey(file)] = ExchangeSettings(ini, 1, HTTP_Address + ":" + HTTP_Port, 0);
     // All five values reach the file together or not at all.
     ini.UpdateFile();
   }
@@ -185,7 +196,7 @@ void TOperaActivator::Activate(const std::string& HTTP_Address, const std::strin
 void TOperaActivator::Deactivate() {
   for (const std::string& file : FindIniFiles()) {
     TProfileIni ini(file);
-    const auto saved = FSaved.find(file);
+    const auto saved = FSaved.find(SavedSetKey(file));
     const TSettings values = saved != FSaved.end() ? saved->second : TSettings{};
     ExchangeSettings(ini, values.ProxyEnabled, values.HTTP_Server, values.AutoProxy);
     ini.UpdateFile();
@@ -201,7 +212,8 @@ void TFirefoxActivator::Activate(const std::string& HTTP_Address, const std::str
   if (root.empty()) return;
 
   std::vector<std::unique_ptr<TPattern>> patterns;
-  for (const char* pattern : kCapturePatterns) patterns.push_back(std::make_unique<TPattern>(pattern));
+  for (const char* pattern : kCapturePatterns)
+    patterns.push_back(std::make_unique<TPattern>(pattern));
 
   // An empty SOCKS host or port would leave a preference without a value
   // ("socks_port", );), which the browser cannot parse; the engine's own
@@ -250,7 +262,7 @@ void TFirefoxActivator::Activate(const std::string& HTTP_Address, const std::str
     }
     lines.insert(lines.end(), std::begin(appended), std::end(appended));
     prefs.Lines = std::move(lines);
-    FSaved[file] = std::move(saved);
+    FSaved[SavedSetKey(file)] = std::move(saved);
     SaveTextFile(file, prefs);
   }
 }
@@ -279,7 +291,7 @@ void TFirefoxActivator::Deactivate() {
 
     // A file activated in this process gets its own values back; any other
     // (a fresh process) has none, so the browser's defaults apply.
-    const auto found = FSaved.find(file);
+    const auto found = FSaved.find(SavedSetKey(file));
     const TSettings saved = found != FSaved.end() ? found->second : TSettings{};
     if (!saved.ProxyType.empty() && saved.ProxyType != "0") {
       lines.push_back(R"p(user_pref("network.proxy.type", )p" + saved.ProxyType + ");");

@@ -11,9 +11,8 @@ std::uint32_t WriteMask() { return platform::kKeyRead | platform::kKeyWrite | Re
 
 [[noreturn]] void RaiseWriteError(const std::string& Name, std::uint32_t Code) {
   std::string reason = platform::SystemErrorMessage(Code);
-  while (!reason.empty() &&
-         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
-          reason.back() == '.')) {
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
     reason.pop_back();
   }
   throw ERegistryWriteError("Cannot write the registry value \"" + Name + "\" (error " +
@@ -22,8 +21,8 @@ std::uint32_t WriteMask() { return platform::kKeyRead | platform::kKeyWrite | Re
 
 }  // namespace
 
-bool ReadRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
-                         const std::string& Name, std::int32_t& Value) {
+bool ReadRegistryInteger(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                         std::int32_t& Value) {
   platform::RegKey reg;
   if (reg.Open(RootKey, Key, ReadMask()) != 0) return false;
   platform::RegValue data;
@@ -32,8 +31,8 @@ bool ReadRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
   return true;
 }
 
-bool ReadRegistryString(platform::RegRoot RootKey, const std::string& Key,
-                        const std::string& Name, std::string& Value) {
+bool ReadRegistryString(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                        std::string& Value) {
   Value.clear();
   platform::RegKey reg;
   if (reg.Open(RootKey, Key, ReadMask()) != 0) return false;
@@ -55,8 +54,8 @@ bool RegistryKeyExists(platform::RegRoot RootKey, const std::string& Key) {
                       platform::kKeyEnumerateSubKeys | RegistryView) == 0;
 }
 
-void WriteRegistryString(platform::RegRoot RootKey, const std::string& Key,
-                         const std::string& Name, const std::string& Value) {
+void WriteRegistryString(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                         const std::string& Value) {
   platform::RegKey reg;
   if (reg.Open(RootKey, Key, WriteMask()) != 0) return;
   if (const std::uint32_t error = reg.SetString(Name, Value)) RaiseWriteError(Name, error);

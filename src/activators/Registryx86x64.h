@@ -21,20 +21,20 @@ extern std::uint32_t RegistryView;
 
 // True with the value in `Value`; false (and `Value` untouched) when the key
 // cannot be opened or the value is missing or not a 32-bit integer.
-bool ReadRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
-                         const std::string& Name, std::int32_t& Value);
+bool ReadRegistryInteger(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                         std::int32_t& Value);
 
 // `Value` is emptied first. A missing value reads as empty and counts as
 // success; a key that cannot be opened or a value that is not text reports
 // false.
-bool ReadRegistryString(platform::RegRoot RootKey, const std::string& Key,
-                        const std::string& Name, std::string& Value);
+bool ReadRegistryString(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                        std::string& Value);
 
 bool RegistryKeyExists(platform::RegRoot RootKey, const std::string& Key);
 
 // Both write into an existing key only: a key that cannot be opened is left
 // alone silently. A refused write raises ERegistryWriteError.
-void WriteRegistryString(platform::RegRoot RootKey, const std::string& Key,
-                         const std::string& Name, const std::string& Value);
+void WriteRegistryString(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                         const std::string& Value);
 void WriteRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
                           const std::string& Name, std::int32_t Value);

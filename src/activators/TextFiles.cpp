@@ -17,8 +17,8 @@ std::function<std::uint32_t(const std::string&)> g_write_hook;
 
 std::string Reason(std::uint32_t Code) {
   std::string text = platform::SystemErrorMessage(Code);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
   }
   return text.empty() ? "error " + std::to_string(Code) : text;

@@ -24,11 +24,11 @@ class EFileWriteError : public std::runtime_error {
 };
 
 enum class TTextEncoding {
-  Ansi,       // no byte-order mark: the system's ANSI code page
-  Verbatim,   // no byte-order mark, but bytes the code page cannot carry: kept as they are
-  Utf8,       // EF BB BF
-  Utf16LE,    // FF FE
-  Utf16BE,    // FE FF
+  Ansi,      // no byte-order mark: the system's ANSI code page
+  Verbatim,  // no byte-order mark, but bytes the code page cannot carry: kept as they are
+  Utf8,      // EF BB BF
+  Utf16LE,   // FF FE
+  Utf16BE,   // FE FF
 };
 
 struct TTextFile {

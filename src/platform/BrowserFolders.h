@@ -9,7 +9,8 @@ namespace platform {
 
 enum class BrowserFolder {
   OperaSearchRoot,  // searched for opera6.ini (Windows: AppData; Linux: ~/.config)
-  FirefoxProfiles,  // holds the profile folders (AppData\Mozilla\Firefox\Profiles; ~/.mozilla/firefox)
+  FirefoxProfiles,  // holds the profile folders (AppData\Mozilla\Firefox\Profiles;
+                    // ~/.mozilla/firefox)
   FirefoxRoot,      // one level above the profiles (AppData\Mozilla\Firefox; ~/.mozilla)
 };
 
