@@ -63,6 +63,11 @@ PLATFORM_NO_ASAN std::vector<StackFrame> ScanStack(std::uintptr_t from, std::uin
 void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
                  std::uintptr_t hook_frame);
 
+// Platform part: the raw scan from a stack address of the calling thread.
+std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip);
+// Platform part: the module holding `address` and the offset into it.
+void ModuleOf(std::uintptr_t address, RaisedException& e);
+
 // Platform part: installs the fault handlers once.
 void InstallFaultHandlers();
 

@@ -60,7 +60,7 @@ StackFrame Resolve(std::uintptr_t address) {
   return frame;
 }
 
-__attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip) {
+__attribute__((noinline)) std::vector<StackFrame> ScanFromImpl(std::uintptr_t from, int skip) {
   const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
   const auto high = reinterpret_cast<std::uintptr_t>(tib->StackBase);
   const auto low = reinterpret_cast<std::uintptr_t>(tib->StackLimit);
@@ -68,7 +68,7 @@ __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from, 
   return internal::ScanStack(from, high, skip, IsCode, Resolve);
 }
 
-void ModuleOf(std::uintptr_t address, RaisedException& e) {
+void ModuleOfImpl(std::uintptr_t address, RaisedException& e) {
   HMODULE module = nullptr;
   if (GetModuleHandleExW(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -134,13 +134,13 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
                   static_cast<unsigned long>(record->ExceptionCode));
   }
   e.message = text;
-  ModuleOf(address, e);
+  ModuleOfImpl(address, e);
   if (record->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     // The faulting thread's frames lie above the context's stack pointer.
 #if defined(_M_IX86) || defined(__i386__)
-    e.frames = ScanFrom(pointers->ContextRecord->Esp, 0);
+    e.frames = ScanFromImpl(pointers->ContextRecord->Esp, 0);
 #else
-    e.frames = ScanFrom(pointers->ContextRecord->Rsp, 0);
+    e.frames = ScanFromImpl(pointers->ContextRecord->Rsp, 0);
 #endif
   }
   internal::NotifyRaised(e);
@@ -151,28 +151,12 @@ std::once_flag g_install_once;
 
 }  // namespace
 
-std::vector<StackFrame> CaptureStack(int skip) {
-  int marker = 0;
-  return ScanFrom(reinterpret_cast<std::uintptr_t>(&marker), skip);
-}
-
 namespace internal {
+std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip) { return ScanFromImpl(from, skip); }
+void ModuleOf(std::uintptr_t address, RaisedException& e) { ModuleOfImpl(address, e); }
+
 void InstallFaultHandlers() {
   std::call_once(g_install_once, [] { AddVectoredExceptionHandler(1, VectoredHandler); });
-}
-}  // namespace internal
-
-namespace internal {
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
-                 std::uintptr_t hook_frame) {
-  if (!internal::NotifierInstalled()) return;
-  RaisedException e;
-  e.class_name = type != nullptr ? DemangledName(*type) : "";
-  e.message = internal::ThrownMessage(object, type);
-  ModuleOf(throw_address, e);
-  e.is_abort = internal::IsSilentAbort(type);
-  if (!e.is_abort) e.frames = ScanFrom(hook_frame, 0);
-  internal::NotifyRaised(e);
 }
 }  // namespace internal
 
