@@ -43,8 +43,8 @@ class InternetRequest {
 
   // Sends the request and waits for the reply's header.
   std::uint32_t Open(InternetSession& session, const std::string& url);
-  // Reads up to `size` bytes of the body into `buffer`; `read` is 0 at the
-  // end of the body.
+  // Fills `buffer` with the next `size` bytes of the body, fewer only where
+  // the body ends; `read` is 0 once it has ended.
   std::uint32_t Read(void* buffer, std::uint32_t size, std::uint32_t& read);
   void Close();
   bool IsOpen() const;

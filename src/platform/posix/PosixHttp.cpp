@@ -263,19 +263,25 @@ std::uint32_t InternetRequest::Read(void* buffer, std::uint32_t size, std::uint3
   read = 0;
   State& s = *state_;
   if (s.easy == nullptr) return EBADF;
-  s.Drive();
-  const std::size_t available = s.unread.size() - s.consumed;
-  if (available == 0) return s.result == CURLE_OK ? 0 : ErrorOf(s.result);
-  const std::size_t n = std::min<std::size_t>(available, size);
-  std::memcpy(buffer, s.unread.data() + s.consumed, n);
-  s.consumed += n;
-  read = static_cast<std::uint32_t>(n);
-  if (s.consumed == s.unread.size()) {
-    s.unread.clear();
-    s.consumed = 0;
-    if (s.paused) {
-      s.paused = false;
-      curl_easy_pause(s.easy, CURLPAUSE_CONT);
+  // As WinINet: the buffer is filled; only the end of the body cuts it short.
+  while (read < size) {
+    s.Drive();
+    const std::size_t available = s.unread.size() - s.consumed;
+    if (available == 0) {
+      // A failure after some bytes shows on the next read.
+      return read > 0 || s.result == CURLE_OK ? 0 : ErrorOf(s.result);
+    }
+    const std::size_t n = std::min<std::size_t>(available, size - read);
+    std::memcpy(static_cast<char*>(buffer) + read, s.unread.data() + s.consumed, n);
+    s.consumed += n;
+    read += static_cast<std::uint32_t>(n);
+    if (s.consumed == s.unread.size()) {
+      s.unread.clear();
+      s.consumed = 0;
+      if (s.paused) {
+        s.paused = false;
+        curl_easy_pause(s.easy, CURLPAUSE_CONT);
+      }
     }
   }
   return 0;
