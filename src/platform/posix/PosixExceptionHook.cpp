@@ -199,19 +199,19 @@ void InstallFaultHandlers() {
 
 }  // namespace internal
 
-namespace {
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address) {
+namespace internal {
+void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
+                 std::uintptr_t hook_frame) {
   if (!internal::NotifierInstalled()) return;
   RaisedException e;
   e.class_name = type != nullptr ? DemangledName(*type) : "";
   e.message = internal::ThrownMessage(object, type);
   ModuleOf(throw_address, e);
   e.is_abort = internal::IsSilentAbort(type);
-  // Skip the frames of this reporter and of the interposed __cxa_throw.
-  if (!e.is_abort) e.frames = CaptureStack(2);
+  if (!e.is_abort) e.frames = ScanFrom(hook_frame, 0);
   internal::NotifyRaised(e);
 }
-}  // namespace
+}  // namespace internal
 
 }  // namespace platform
 
@@ -220,8 +220,9 @@ using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 extern "C" __attribute__((noreturn)) void __cxa_throw(void* object, std::type_info* type,
                                                       void (*destructor)(void*)) {
   static CxaThrow real = reinterpret_cast<CxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
-  platform::ReportThrow(object, type,
-                        reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  platform::internal::ReportThrow(object, type,
+                                  reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)),
+                                  reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
   real(object, type, destructor);
   __builtin_unreachable();
 }

@@ -5,11 +5,15 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <typeinfo>
 
 #include "platform/ExceptionHook.h"
 #include "platform/ExceptionHookInternal.h"
+#include "platform/Files.h"
+#include "platform/win32/PeSymbols.h"
 #include "platform/win32/Wide.h"
 
 namespace platform {
@@ -28,10 +32,31 @@ bool IsCode(std::uintptr_t begin, std::uintptr_t end) {
   return end <= reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
 }
 
-// Without a symbol source the frames are bare addresses.
+// Symbol tables of the modules seen so far, read from their files once.
+std::mutex g_symbols_mutex;
+std::map<HMODULE, std::unique_ptr<win32::PeSymbols>> g_symbols;
+
+// A module without a symbol table gives bare addresses.
 StackFrame Resolve(std::uintptr_t address) {
   StackFrame frame;
   frame.address = address;
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(address - 1), &module) ||
+      module == nullptr) {
+    return frame;
+  }
+  std::lock_guard<std::mutex> lock(g_symbols_mutex);
+  auto& symbols = g_symbols[module];
+  if (!symbols) {
+    wchar_t path[MAX_PATH + 1] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    const auto image = ReadWholeFile(win32::U(path));
+    symbols = std::make_unique<win32::PeSymbols>(image ? *image : std::string());
+  }
+  frame.routine = symbols->RoutineAt(
+      static_cast<std::uint32_t>(address - 1 - reinterpret_cast<std::uintptr_t>(module)));
   return frame;
 }
 
@@ -138,15 +163,15 @@ void InstallFaultHandlers() {
 }  // namespace internal
 
 namespace internal {
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address) {
+void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
+                 std::uintptr_t hook_frame) {
   if (!internal::NotifierInstalled()) return;
   RaisedException e;
   e.class_name = type != nullptr ? DemangledName(*type) : "";
   e.message = internal::ThrownMessage(object, type);
   ModuleOf(throw_address, e);
   e.is_abort = internal::IsSilentAbort(type);
-  // Skip the frames of this reporter and of the __cxa_throw wrapper.
-  if (!e.is_abort) e.frames = CaptureStack(2);
+  if (!e.is_abort) e.frames = ScanFrom(hook_frame, 0);
   internal::NotifyRaised(e);
 }
 }  // namespace internal
