@@ -94,11 +94,49 @@ std::uint16_t ClosedPort() {
   return listener.Port();
 }
 
+// The Internet Settings of the current user, put back as they were.
+class InternetSettings {
+ public:
+  static constexpr char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  InternetSettings() {
+    EXPECT_EQ(
+        key_.Create(platform::RegRoot::CurrentUser, kKey, platform::kKeyRead | platform::kKeyWrite),
+        0u);
+    for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride"}) {
+      platform::RegValue value;
+      if (key_.Query(name, value) == 0) saved_.push_back({name, value});
+    }
+  }
+  ~InternetSettings() {
+    key_.DeleteValue("ProxyEnable");
+    key_.DeleteValue("ProxyServer");
+    key_.DeleteValue("ProxyOverride");
+    for (const auto& [name, value] : saved_) {
+      if (value.type == platform::RegType::DWord) {
+        key_.SetDWord(name, value.dword);
+      } else {
+        key_.SetString(name, value.text, value.type);
+      }
+    }
+  }
+  void Set(std::uint32_t enable, const std::string& server, const std::string& bypass = "") {
+    EXPECT_EQ(key_.SetDWord("ProxyEnable", enable), 0u);
+    EXPECT_EQ(key_.SetString("ProxyServer", server), 0u);
+    EXPECT_EQ(key_.SetString("ProxyOverride", bypass), 0u);
+  }
+
+ private:
+  platform::RegKey key_;
+  std::vector<std::pair<std::string, platform::RegValue>> saved_;
+};
+
 class RefreshIPThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitAppFolders(system_.Root() / "data");
     InitLog(true);
+    // Direct connections, whatever the shared Wine prefix held before.
+    settings_.Set(0, "");
   }
   void TearDown() override {
     EXPECT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
@@ -117,6 +155,7 @@ class RefreshIPThreadTest : public ::testing::Test {
   }
 
   test_support::IsolatedSystem system_;
+  InternetSettings settings_;
   std::vector<std::string> found_;
   std::vector<std::thread::id> found_on_;
 };
@@ -188,44 +227,8 @@ TEST_F(RefreshIPThreadTest, TwoLookupsStartedTogetherBothReport) {
   EXPECT_EQ(found_, (std::vector<std::string>{"198.51.100.1", "198.51.100.2"}));
 }
 
-// The Internet Settings of the current user, put back as they were.
-class InternetSettings {
- public:
-  static constexpr char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  InternetSettings() {
-    EXPECT_EQ(
-        key_.Create(platform::RegRoot::CurrentUser, kKey, platform::kKeyRead | platform::kKeyWrite),
-        0u);
-    for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride"}) {
-      platform::RegValue value;
-      if (key_.Query(name, value) == 0) saved_.push_back({name, value});
-    }
-  }
-  ~InternetSettings() {
-    key_.DeleteValue("ProxyEnable");
-    key_.DeleteValue("ProxyServer");
-    key_.DeleteValue("ProxyOverride");
-    for (const auto& [name, value] : saved_) {
-      if (value.type == platform::RegType::DWord) {
-        key_.SetDWord(name, value.dword);
-      } else {
-        key_.SetString(name, value.text, value.type);
-      }
-    }
-  }
-  void Set(std::uint32_t enable, const std::string& server, const std::string& bypass = "") {
-    EXPECT_EQ(key_.SetDWord("ProxyEnable", enable), 0u);
-    EXPECT_EQ(key_.SetString("ProxyServer", server), 0u);
-    EXPECT_EQ(key_.SetString("ProxyOverride", bypass), 0u);
-  }
-
- private:
-  platform::RegKey key_;
-  std::vector<std::pair<std::string, platform::RegValue>> saved_;
-};
-
 TEST_F(RefreshIPThreadTest, RequestGoesThroughTheProxyTheInternetSettingsName) {
-  InternetSettings settings;
+  InternetSettings& settings = settings_;
   LocalHttpServer proxy({"192.0.2.55\r\n"});
   // Nothing listens at the address itself: only the proxy can answer.
   const std::string url = "http://127.0.0.2:" + std::to_string(ClosedPort()) + kPath;

@@ -6,9 +6,11 @@ if(NOT WIN32)
                        "NIMBRA_NAMED_OBJECTS=${CMAKE_BINARY_DIR}/named-objects")
 endif()
 
-# The address lookup follows the Internet Settings, which one test changes;
-# on Windows they live in the shared Wine prefix.
-set_tests_properties(RefreshIPThreadTest PROPERTIES RESOURCE_LOCK InternetSettings)
+# The address lookup follows the Internet Settings; on Windows they live in
+# the Wine prefix that all test programs share, and the activators' test
+# points them at proxies of its own. The two never run at the same time.
+set_tests_properties(RefreshIPThreadTest ProxyActivatorsTest PROPERTIES RESOURCE_LOCK
+                                                                        InternetSettings)
 
 # The service stand-in and the console host as separate programs, with the
 # start event crossing between them.
