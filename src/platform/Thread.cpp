@@ -106,6 +106,7 @@ TThread::~TThread() {
 void TThread::Start() {
   std::lock_guard<std::mutex> lock(start_mutex_);
   if (thread_.joinable() || finished_) return;
+  started_ = true;
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -50,6 +50,8 @@ class TThread {
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
   bool Finished() const { return finished_.load(); }
+  // Whether Start has been called.
+  bool Started() const { return started_.load(); }
   // Waits for Execute to end (not for a FreeOnTerminate thread).
   void WaitFor();
 
@@ -69,6 +71,7 @@ class TThread {
 
   std::thread thread_;
   std::mutex start_mutex_;
+  std::atomic<bool> started_{false};
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::atomic<bool> free_on_terminate_{false};

@@ -1,0 +1,68 @@
+// The external address lookup: a thread that waits, fetches the address-echo
+// document over HTTP as the system's Internet settings say, and hands the
+// trimmed text to its owner on the window thread.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "platform/Thread.h"
+
+// Raised by FetchUrlText; the lookup thread swallows it.
+class EIPLookupError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using TIPFoundEvent = std::function<void(const std::string& NewIP)>;
+
+// How long a lookup waits before it fetches.
+inline constexpr int kIPLookupDelayMs = 20000;
+// The address-echo endpoint: answers a GET with the caller's address as text.
+inline constexpr char kIPLookupUrl[] = "http://ip.corvane.com/scripts/whatismyip.php";
+// The agent name sent with the request.
+inline constexpr char kIPLookupAgent[] = "Nimbra";
+// The body is read in pieces of this size, each trimmed by itself.
+inline constexpr unsigned kIPLookupChunk = 128;
+// A reply longer than this is refused: an address is a few dozen bytes.
+inline constexpr std::size_t kMaxIPLookupReply = 64 * 1024;
+
+// The whole body of the document at `Url`, read in 128-byte chunks that are
+// each trimmed of blanks and control characters. Raises EIPLookupError
+// ("Unable to initialize Wininet", "Cannot open URL <Url>").
+std::string FetchUrlText(const std::string& Url);
+
+// One lookup per thread. The thread starts at once and frees itself when it
+// ends; OnIPFound runs at most once, on the window thread (synchronized, the
+// worker waiting), and only with a non-empty text.
+class TRefreshIPThread : public TThread {
+ public:
+  // Starts the thread at once. Pass the handler here rather than setting it
+  // afterwards: it is then in place before the thread can report.
+  explicit TRefreshIPThread(TIPFoundEvent OnIPFound = {});
+  ~TRefreshIPThread() override;
+
+  // Must happen while the thread is still inside its delay (the thread frees
+  // itself once it has reported).
+  void SetOnIPFound(TIPFoundEvent handler);
+  TIPFoundEvent OnIPFound() const;
+
+ protected:
+  void Execute() override;
+
+ private:
+  void DoIPFound();
+
+  std::string FFoundIP;
+  mutable std::mutex handler_mutex_;
+  TIPFoundEvent FIPFound;
+};
+
+// Test seams: the delay and the URL every lookup started afterwards uses, and
+// the number of lookup threads not yet ended. ResetIPLookupForTesting goes
+// back to kIPLookupDelayMs and kIPLookupUrl.
+void SetIPLookupForTesting(int DelayMs, const std::string& Url);
+void ResetIPLookupForTesting();
+int RunningIPLookups();

@@ -1,0 +1,110 @@
+// Named pipes and named events: the link to the companion service. Windows
+// uses overlapped named pipes and kernel events. The POSIX stand-in keeps the
+// behaviour: a pipe is a Unix-domain sequenced-packet socket in the abstract
+// namespace named after the pipe (each write arrives as one read, a write of
+// zero bytes as a read of zero bytes, and names vanish with their owner); a
+// named event is a small shared file in NIMBRA_NAMED_OBJECTS (default
+// /dev/shm) whose word the waiters sleep on.
+// Results are 0 or a system error code (SysErrorText-ready).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// A read or write that was started and finishes later (ERROR_IO_PENDING).
+std::uint32_t PipeIoPending();
+// A wait that ran out of time.
+std::uint32_t PipeTimedOut();
+// The other end is gone (ERROR_BROKEN_PIPE).
+std::uint32_t PipeBroken();
+
+// The client's end, opened for overlapped I/O: one read (on the reading
+// thread) and one write (on another thread) may be in flight at once, each
+// with its own completion event.
+class PipeClientEnd {
+ public:
+  PipeClientEnd();
+  ~PipeClientEnd();
+  PipeClientEnd(const PipeClientEnd&) = delete;
+  PipeClientEnd& operator=(const PipeClientEnd&) = delete;
+
+  // Opens an existing pipe for reading and writing.
+  std::uint32_t Open(const std::string& name);
+  bool IsOpen() const;
+
+  // Starts a read of up to `size` bytes: 0 when it completed at once (`read`
+  // holds the count), PipeIoPending() when FinishRead must wait for it, or
+  // the error.
+  std::uint32_t BeginRead(void* buffer, std::uint32_t size, std::uint32_t& read);
+  // Waits without time limit for the pending read, or until Interrupt.
+  std::uint32_t FinishRead(std::uint32_t& read);
+
+  // Writes all `size` bytes and waits, without time limit, until the system
+  // has taken them (or until Interrupt).
+  std::uint32_t Write(const void* data, std::uint32_t size);
+
+  // From any thread: ends the waits of FinishRead and Write, now and later,
+  // with the aborted-operation error.
+  void Interrupt();
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The owner's end: one instance of the pipe for one client (the service
+// stand-in and the tests).
+class PipeServerEnd {
+ public:
+  PipeServerEnd();
+  ~PipeServerEnd();
+  PipeServerEnd(const PipeServerEnd&) = delete;
+  PipeServerEnd& operator=(const PipeServerEnd&) = delete;
+
+  // Creates the pipe; fails when another owner has it already.
+  std::uint32_t Create(const std::string& name);
+  // Waits up to timeout_ms (< 0: for ever) for the client to open it.
+  std::uint32_t WaitForClient(int timeout_ms);
+  // Appends what arrives, at most `max` bytes, waiting up to timeout_ms
+  // (< 0: for ever). PipeBroken() once the client has closed its end.
+  std::uint32_t Read(std::string& out, std::size_t max, int timeout_ms);
+  // Writes the bytes as one block; a block of zero bytes is delivered too.
+  std::uint32_t Write(const void* data, std::uint32_t size, int timeout_ms);
+  // Closes the owner's end: the client's reads fail from then on.
+  void Close();
+  bool IsOpen() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A machine-wide manual-reset event, known by name to several processes.
+class NamedEvent {
+ public:
+  NamedEvent();
+  ~NamedEvent();
+  NamedEvent(const NamedEvent&) = delete;
+  NamedEvent& operator=(const NamedEvent&) = delete;
+
+  // Opens the event, creating it not signalled when nobody has it yet.
+  std::uint32_t OpenOrCreate(const std::string& name);
+  // True when the event is signalled within timeout_ms; an event that is not
+  // open waits out the time.
+  bool Wait(int timeout_ms);
+  std::uint32_t Set();
+  std::uint32_t Reset();
+  void Close();
+  bool IsOpen() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,348 @@
+// The named pipe and named event stand-ins: abstract-namespace Unix-domain
+// sequenced-packet sockets and a shared word that waiters sleep on (futex).
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Pipe.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kBacklog = 4;
+
+std::uint32_t Err() { return static_cast<std::uint32_t>(errno); }
+
+// "\\.\PIPE\Name" and "\\.\pipe\name" are one pipe, as on Windows: the
+// socket is named after the lower-cased name, without the prefix.
+bool PipeAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+  std::string key;
+  for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string prefix = "\\\\.\\pipe\\";
+  if (key.compare(0, prefix.size(), prefix) == 0) key.erase(0, prefix.size());
+  key = "nimbra-pipe:" + key;
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (key.size() + 1 > sizeof address.sun_path) return false;
+  // Abstract namespace: a leading zero byte, no file, gone with its owner.
+  std::memcpy(address.sun_path + 1, key.data(), key.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+  return true;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// Waits for `events` on fd, or for `stop` to become readable; 0, ETIMEDOUT,
+// ECANCELED (stopped) or the error.
+std::uint32_t WaitReady(int fd, short events, int stop, int timeout_ms) {
+  pollfd waits[2] = {{fd, events, 0}, {stop, POLLIN, 0}};
+  const nfds_t count = stop >= 0 ? 2 : 1;
+  for (;;) {
+    const int n = poll(waits, count, timeout_ms);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Err();
+    if (n == 0) return ETIMEDOUT;
+    if (count == 2 && waits[1].revents != 0) return ECANCELED;
+    return 0;
+  }
+}
+
+// One packet, without waiting: 0 with its size, EAGAIN when none is there,
+// EPIPE once the peer has closed, EMSGSIZE for a packet larger than `size`
+// (its rest is lost). A packet of zero bytes reads as 0 bytes; the end of
+// the connection also reads as 0 bytes but comes with a hang-up.
+std::uint32_t ReceivePacket(int fd, void* buffer, std::size_t size, std::size_t& read) {
+  read = 0;
+  const ssize_t n = recv(fd, buffer, size, MSG_DONTWAIT | MSG_TRUNC);
+  if (n < 0) {
+    if (errno == ECONNRESET || errno == ENOTCONN) return EPIPE;
+    return Err();
+  }
+  if (n == 0) {
+    pollfd hang_up{fd, POLLRDHUP, 0};
+    if (poll(&hang_up, 1, 0) > 0 && (hang_up.revents & (POLLRDHUP | POLLHUP)) != 0) return EPIPE;
+    return 0;
+  }
+  if (static_cast<std::size_t>(n) > size) {
+    read = size;
+    return EMSGSIZE;
+  }
+  read = static_cast<std::size_t>(n);
+  return 0;
+}
+
+std::uint32_t SendPacket(int fd, const void* data, std::size_t size, int stop, int timeout_ms) {
+  for (;;) {
+    const ssize_t n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) return 0;
+    if (errno == ECONNRESET || errno == ENOTCONN) return EPIPE;
+    if (errno != EAGAIN && errno != EINTR) return Err();
+    const std::uint32_t waited = WaitReady(fd, POLLOUT, stop, timeout_ms);
+    if (waited != 0) return waited;
+  }
+}
+
+}  // namespace
+
+std::uint32_t PipeIoPending() { return EINPROGRESS; }
+std::uint32_t PipeTimedOut() { return ETIMEDOUT; }
+std::uint32_t PipeBroken() { return EPIPE; }
+
+// ---- client end
+
+struct PipeClientEnd::State {
+  std::atomic<int> fd{-1};
+  int stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  void* pending_buffer = nullptr;
+  std::size_t pending_size = 0;
+  ~State() {
+    if (stop >= 0) close(stop);
+  }
+};
+
+PipeClientEnd::PipeClientEnd() : state_(std::make_unique<State>()) {}
+PipeClientEnd::~PipeClientEnd() { Close(); }
+
+std::uint32_t PipeClientEnd::Open(const std::string& name) {
+  Close();
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!PipeAddress(name, address, length)) return ENAMETOOLONG;
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return Err();
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    // Nobody owns the name: the pipe does not exist. A full backlog: busy.
+    const std::uint32_t error = errno == ECONNREFUSED ? ENOENT : errno == EAGAIN ? EBUSY : Err();
+    CloseFd(fd);
+    return error;
+  }
+  state_->fd = fd;
+  return 0;
+}
+
+bool PipeClientEnd::IsOpen() const { return state_->fd.load() >= 0; }
+
+std::uint32_t PipeClientEnd::BeginRead(void* buffer, std::uint32_t size, std::uint32_t& read) {
+  read = 0;
+  const int fd = state_->fd.load();
+  if (fd < 0) return EBADF;
+  std::size_t got = 0;
+  const std::uint32_t error = ReceivePacket(fd, buffer, size, got);
+  if (error == EAGAIN) {
+    state_->pending_buffer = buffer;
+    state_->pending_size = size;
+    return EINPROGRESS;
+  }
+  read = static_cast<std::uint32_t>(error == 0 ? got : 0);
+  return error;
+}
+
+std::uint32_t PipeClientEnd::FinishRead(std::uint32_t& read) {
+  read = 0;
+  const int fd = state_->fd.load();
+  if (fd < 0) return EBADF;
+  for (;;) {
+    const std::uint32_t waited = WaitReady(fd, POLLIN | POLLRDHUP, state_->stop, -1);
+    if (waited != 0) return waited;
+    std::size_t got = 0;
+    const std::uint32_t error =
+        ReceivePacket(fd, state_->pending_buffer, state_->pending_size, got);
+    if (error == EAGAIN) continue;
+    read = static_cast<std::uint32_t>(error == 0 ? got : 0);
+    return error;
+  }
+}
+
+std::uint32_t PipeClientEnd::Write(const void* data, std::uint32_t size) {
+  const int fd = state_->fd.load();
+  if (fd < 0) return EBADF;
+  return SendPacket(fd, data, size, state_->stop, -1);
+}
+
+void PipeClientEnd::Interrupt() {
+  const std::uint64_t one = 1;
+  if (state_->stop >= 0) (void)!write(state_->stop, &one, sizeof one);
+}
+
+void PipeClientEnd::Close() {
+  int fd = state_->fd.exchange(-1);
+  CloseFd(fd);
+}
+
+// ---- server end
+
+struct PipeServerEnd::State {
+  int listener = -1;
+  int connection = -1;
+};
+
+PipeServerEnd::PipeServerEnd() : state_(std::make_unique<State>()) {}
+PipeServerEnd::~PipeServerEnd() { Close(); }
+
+std::uint32_t PipeServerEnd::Create(const std::string& name) {
+  Close();
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!PipeAddress(name, address, length)) return ENAMETOOLONG;
+  state_->listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (state_->listener < 0) return Err();
+  if (bind(state_->listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(state_->listener, kBacklog) != 0) {
+    // Another owner has the name (Windows: access denied to a second first
+    // instance).
+    const std::uint32_t error = errno == EADDRINUSE ? EACCES : Err();
+    CloseFd(state_->listener);
+    return error;
+  }
+  return 0;
+}
+
+std::uint32_t PipeServerEnd::WaitForClient(int timeout_ms) {
+  if (state_->connection >= 0) return 0;
+  if (state_->listener < 0) return EBADF;
+  const std::uint32_t waited = WaitReady(state_->listener, POLLIN, -1, timeout_ms);
+  if (waited != 0) return waited;
+  state_->connection = accept4(state_->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (state_->connection < 0) return Err();
+  // One instance: while it is taken, nobody else gets in.
+  CloseFd(state_->listener);
+  return 0;
+}
+
+std::uint32_t PipeServerEnd::Read(std::string& out, std::size_t max, int timeout_ms) {
+  if (state_->connection < 0) return EBADF;
+  std::string buffer(max, '\0');
+  for (;;) {
+    std::size_t got = 0;
+    const std::uint32_t error = ReceivePacket(state_->connection, buffer.data(), max, got);
+    if (error != EAGAIN) {
+      out.append(buffer.data(), got);
+      return error == EMSGSIZE ? 0 : error;
+    }
+    const std::uint32_t waited = WaitReady(state_->connection, POLLIN | POLLRDHUP, -1, timeout_ms);
+    if (waited != 0) return waited;
+  }
+}
+
+std::uint32_t PipeServerEnd::Write(const void* data, std::uint32_t size, int timeout_ms) {
+  if (state_->connection < 0) return EBADF;
+  return SendPacket(state_->connection, data, size, -1, timeout_ms);
+}
+
+void PipeServerEnd::Close() {
+  CloseFd(state_->connection);
+  CloseFd(state_->listener);
+}
+
+bool PipeServerEnd::IsOpen() const { return state_->listener >= 0 || state_->connection >= 0; }
+
+// ---- named event
+
+namespace {
+
+std::string NamedObjectFolder() {
+  const char* folder = std::getenv("NIMBRA_NAMED_OBJECTS");
+  return folder != nullptr && *folder != 0 ? folder : "/dev/shm";
+}
+
+long Futex(std::uint32_t* word, int operation, std::uint32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
+}
+
+}  // namespace
+
+struct NamedEvent::State {
+  std::uint32_t* word = nullptr;
+};
+
+NamedEvent::NamedEvent() : state_(std::make_unique<State>()) {}
+NamedEvent::~NamedEvent() { Close(); }
+
+std::uint32_t NamedEvent::OpenOrCreate(const std::string& name) {
+  Close();
+  std::string file_name = "nimbra-event.";
+  for (char c : name) file_name += c == '/' || c == '\\' ? '_' : c;
+  if (file_name.size() > NAME_MAX) return ENAMETOOLONG;
+  const std::string folder = NamedObjectFolder();
+  mkdir(folder.c_str(), 0777);
+  int fd = open((folder + "/" + file_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Err();
+  // A new file reads as zero: not signalled. Growing an existing word to its
+  // own size leaves it as it is.
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || (status.st_size < static_cast<off_t>(sizeof(std::uint32_t)) &&
+                                  ftruncate(fd, sizeof(std::uint32_t)) != 0)) {
+    const std::uint32_t error = Err();
+    close(fd);
+    return error;
+  }
+  void* mapped = mmap(nullptr, sizeof(std::uint32_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  const std::uint32_t error = mapped == MAP_FAILED ? Err() : 0;
+  close(fd);
+  if (error != 0) return error;
+  state_->word = static_cast<std::uint32_t*>(mapped);
+  return 0;
+}
+
+bool NamedEvent::Wait(int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  if (state_->word == nullptr) {
+    const timespec pause{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    if (timeout_ms > 0) nanosleep(&pause, nullptr);
+    return false;
+  }
+  std::atomic_ref<std::uint32_t> word(*state_->word);
+  for (;;) {
+    if (word.load() != 0) return true;
+    const auto left = deadline - Clock::now();
+    if (timeout_ms >= 0 && left <= Clock::duration::zero()) return false;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec remaining{static_cast<time_t>(ns / 1000000000),
+                             static_cast<long>(ns % 1000000000)};
+    // Shared, not private: the word lives in a file other processes map.
+    Futex(state_->word, FUTEX_WAIT, 0, timeout_ms < 0 ? nullptr : &remaining);
+  }
+}
+
+std::uint32_t NamedEvent::Set() {
+  if (state_->word == nullptr) return EBADF;
+  std::atomic_ref<std::uint32_t>(*state_->word).store(1);
+  Futex(state_->word, FUTEX_WAKE, INT_MAX, nullptr);
+  return 0;
+}
+
+std::uint32_t NamedEvent::Reset() {
+  if (state_->word == nullptr) return EBADF;
+  std::atomic_ref<std::uint32_t>(*state_->word).store(0);
+  return 0;
+}
+
+void NamedEvent::Close() {
+  if (state_->word != nullptr) munmap(state_->word, sizeof(std::uint32_t));
+  state_->word = nullptr;
+}
+
+bool NamedEvent::IsOpen() const { return state_->word != nullptr; }
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+// HTTP through WinINet, with the system's preconfigured Internet settings.
+#include <windows.h>
+#include <wininet.h>
+
+#include "platform/Http.h"
+#include "platform/win32/Wide.h"
+
+namespace platform {
+
+using win32::W;
+
+struct InternetSession::State {
+  HINTERNET handle = nullptr;
+};
+
+struct InternetRequest::State {
+  HINTERNET handle = nullptr;
+};
+
+InternetSession::InternetSession() : state_(std::make_unique<State>()) {}
+InternetSession::~InternetSession() { Close(); }
+
+std::uint32_t InternetSession::Open(const std::string& agent) {
+  Close();
+  state_->handle =
+      InternetOpenW(W(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  return state_->handle != nullptr ? 0 : GetLastError();
+}
+
+void InternetSession::Close() {
+  if (state_->handle != nullptr) InternetCloseHandle(state_->handle);
+  state_->handle = nullptr;
+}
+
+bool InternetSession::IsOpen() const { return state_->handle != nullptr; }
+
+InternetRequest::InternetRequest() : state_(std::make_unique<State>()) {}
+InternetRequest::~InternetRequest() { Close(); }
+
+std::uint32_t InternetRequest::Open(InternetSession& session, const std::string& url) {
+  Close();
+  if (!session.IsOpen()) return ERROR_INVALID_HANDLE;
+  // From the server every time: no cache read or written, and a no-cache
+  // request so that a proxy does not answer from its own cache either.
+  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
+                      INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
+  state_->handle = InternetOpenUrlW(session.state_->handle, W(url).c_str(), nullptr, 0, flags, 0);
+  return state_->handle != nullptr ? 0 : GetLastError();
+}
+
+std::uint32_t InternetRequest::Read(void* buffer, std::uint32_t size, std::uint32_t& read) {
+  read = 0;
+  if (state_->handle == nullptr) return ERROR_INVALID_HANDLE;
+  DWORD got = 0;
+  if (!InternetReadFile(state_->handle, buffer, size, &got)) return GetLastError();
+  read = got;
+  return 0;
+}
+
+void InternetRequest::Close() {
+  if (state_->handle != nullptr) InternetCloseHandle(state_->handle);
+  state_->handle = nullptr;
+}
+
+bool InternetRequest::IsOpen() const { return state_->handle != nullptr; }
+
+}  // namespace platform

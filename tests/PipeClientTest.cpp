@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PipeServiceStandIn.h"
+#include "core/AppFolders.h"
+#include "core/Logger.h"
+#include "core/PipeClient.h"
+#include "platform/Thread.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using pipeservice::Record;
+using pipeservice::ServiceStandIn;
+
+constexpr int kGenerousMs = 30000;
+
+// Runs the window thread's side until `done` holds; false when it never does.
+bool PumpUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::WaitAndPumpSynchronizedCalls(10);
+  }
+  return true;
+}
+
+std::string UniqueSuffix() {
+  static std::atomic<int> counter{0};
+  return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+         std::to_string(++counter);
+}
+
+class PipeClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitAppFolders(system_.Root() / "data");
+    InitLog(true);
+    const std::string suffix = UniqueSuffix();
+    pipe_name_ = "\\\\.\\PIPE\\NimbraTest {" + suffix + "}";
+    event_name_ = "Global\\NimbraTestStart {" + suffix + "}";
+    SetPipeClientReadObserverForTesting([this](bool pending, std::uint32_t count) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (pending) {
+        ++pending_reads_;
+      } else {
+        read_counts_.push_back(count);
+      }
+    });
+  }
+  void TearDown() override {
+    SetPipeClientReadObserverForTesting({});
+    InitLog(false);
+  }
+
+  // The log's lines without their time stamps.
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    const std::string text = test_support::ReadFileOrMissing(LogFileName());
+    if (text == "<missing>") return lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      const std::string line = text.substr(start, end - start);
+      const std::size_t after_date = line.find(' ');
+      const std::size_t after_time = line.find(' ', after_date + 1);
+      lines.push_back(line.substr(after_time + 1));
+    }
+    return lines;
+  }
+  bool LogHas(const std::string& prefix) const {
+    for (const std::string& line : LogLines()) {
+      if (line.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+  }
+  int PendingReads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_reads_;
+  }
+  std::vector<std::uint32_t> ReadCounts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return read_counts_;
+  }
+
+  // A client that answers every status query of a block with the next state
+  // of `states`, as the owner of the program does with its own state.
+  void AnswerQueries(TPipeClient& client, const std::vector<std::uint8_t>& states) {
+    client.SetOnResponse([this, &client, states](const void* data, std::uint32_t size) {
+      blocks_.push_back(std::string(static_cast<const char*>(data), size));
+      handler_threads_.push_back(std::this_thread::get_id());
+      std::string bytes(static_cast<const char*>(data), size);
+      for (const Record& record : pipeservice::TakeRecords(bytes)) {
+        if (record.command != StatusQuery) continue;
+        const std::uint8_t answer = states[answered_++ % states.size()];
+        EXPECT_TRUE(client.SendToServer(answer, nullptr, 0));
+      }
+    });
+  }
+
+  test_support::IsolatedSystem system_;
+  std::string pipe_name_;
+  std::string event_name_;
+  std::mutex mutex_;
+  int pending_reads_ = 0;
+  std::vector<std::uint32_t> read_counts_;
+  std::vector<std::string> blocks_;
+  std::vector<std::thread::id> handler_threads_;
+  std::size_t answered_ = 0;
+};
+
+TEST_F(PipeClientTest, QueriesInOneBlockAreAnsweredInOrderOnTheWindowThread) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  AnswerQueries(client, {StatusReady, StatusNotReady, StatusReady});
+  std::thread::id connected_on;
+  client.SetOnConnected([&] { connected_on = std::this_thread::get_id(); });
+  client.Start();
+
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return connected_on != std::thread::id(); }));
+  EXPECT_EQ(connected_on, std::this_thread::get_id());
+
+  ASSERT_EQ(service.SendQueries(3), 0u);
+  std::vector<Record> answers;
+  std::thread reader([&] { EXPECT_EQ(service.ReadRecords(3, kGenerousMs, answers), 0u); });
+  ASSERT_TRUE(PumpUntil([&] { return blocks_.size() == 1; }));
+  reader.join();
+
+  EXPECT_EQ(blocks_[0].size(), 15u) << "three records arrive as one block";
+  EXPECT_EQ(handler_threads_[0], std::this_thread::get_id());
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[0].command, StatusReady);
+  EXPECT_EQ(answers[1].command, StatusNotReady);
+  EXPECT_EQ(answers[2].command, StatusReady);
+  for (const Record& answer : answers) EXPECT_TRUE(answer.payload.empty());
+  EXPECT_TRUE(LogHas("TPipeClient.Execute: Connected"));
+  EXPECT_FALSE(LogHas("TPipeClient.Execute: CreateFile failed"));
+}
+
+TEST_F(PipeClientTest, EmptyReadDispatchesNothingAndHandlerErrorsAreSwallowed) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  int calls = 0;
+  std::vector<std::uint32_t> sizes;
+  client.SetOnResponse([&](const void*, std::uint32_t size) {
+    sizes.push_back(size);
+    if (++calls == 1) throw std::runtime_error("the owner failed");
+  });
+  client.Start();
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+
+  ASSERT_EQ(service.SendBlock(""), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return !ReadCounts().empty(); }));
+  EXPECT_EQ(ReadCounts()[0], 0u) << "the empty block is read as zero bytes";
+  ASSERT_EQ(service.SendQueries(1), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
+  ASSERT_EQ(service.SendQueries(2), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
+
+  EXPECT_EQ(sizes, (std::vector<std::uint32_t>{5, 10})) << "nothing for the empty read";
+  for (const std::string& line : LogLines()) EXPECT_EQ(line.find("failed"), std::string::npos);
+}
+
+TEST_F(PipeClientTest, RecordsAreFramedAndOversizedPayloadsRefused) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  // Not yet connected: the write fails and is logged.
+  EXPECT_FALSE(client.SendToServer(StatusReady, nullptr, 0));
+  EXPECT_TRUE(LogHas("TPipeClient.SendToServer: WriteFile failed Error "));
+
+  bool connected = false;
+  client.SetOnConnected([&] { connected = true; });
+  client.Start();
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return connected; }));
+
+  ASSERT_TRUE(client.SendToServer(StatusNotReady, nullptr, 0));
+  std::string bytes;
+  ASSERT_EQ(service.ReadBytes(5, kGenerousMs, bytes), 0u);
+  EXPECT_EQ(bytes, std::string("\0\0\0\0\2", 5));
+
+  std::string payload(10235, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + 1);
+  ASSERT_TRUE(client.SendToServer(9, payload.data(), 10235));
+  ASSERT_EQ(service.ReadBytes(10240, kGenerousMs, bytes), 0u);
+  EXPECT_EQ(bytes.substr(0, 5), std::string("\xFB\x27\0\0\x09", 5));
+  EXPECT_TRUE(bytes.substr(5) == payload);
+
+  // Refused before anything is written; sizes near 2^32 must not wrap
+  // around the check.
+  EXPECT_FALSE(client.SendToServer(9, payload.data(), 10236));
+  EXPECT_TRUE(LogHas("SendToServer: Too large DataSize: 10236"));
+  EXPECT_FALSE(client.SendToServer(9, payload.data(), 0xFFFFFFFCu));
+  EXPECT_TRUE(LogHas("SendToServer: Too large DataSize: 4294967292"));
+  EXPECT_FALSE(client.SendToServer(9, payload.data(), 0xFFFFFFFFu));
+
+  // Nothing of the refused records reached the service.
+  ASSERT_TRUE(client.SendToServer(StatusReady, nullptr, 0));
+  ASSERT_EQ(service.ReadBytes(5, kGenerousMs, bytes), 0u);
+  EXPECT_EQ(bytes, std::string("\0\0\0\0\1", 5));
+}
+
+TEST_F(PipeClientTest, TerminatedWhileWaitingForTheServiceItEndsWithoutConnecting) {
+  TPipeClient client(pipe_name_, event_name_);
+  client.Start();
+  ASSERT_TRUE(PumpUntil([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
+  client.Terminate();
+  ASSERT_TRUE(PumpUntil([&] { return client.Finished(); }));
+  EXPECT_FALSE(LogHas("TPipeClient.Execute: Connected"));
+  EXPECT_EQ(LogLines().size(), 1u) << "retries are not logged";
+}
+
+TEST_F(PipeClientTest, ServiceStartedLaterIsFoundThroughTheStartEvent) {
+  TPipeClient client(pipe_name_, event_name_);
+  bool connected = false;
+  client.SetOnConnected([&] { connected = true; });
+  client.Start();
+  ASSERT_TRUE(PumpUntil([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
+
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  ASSERT_EQ(service.SignalStart(), 0u);
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return connected; }));
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "TPipeClient.Execute: Connected");
+}
+
+TEST_F(PipeClientTest, ServiceClosingItsEndStopsTheClientForGood) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  AnswerQueries(client, {StatusNotReady});
+  client.Start();
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return PendingReads() >= 1; }));
+
+  service.ClosePipe();
+  ASSERT_TRUE(PumpUntil([&] { return client.Finished(); })) << "ends without being told";
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "TPipeClient.Execute: Connected");
+  EXPECT_EQ(lines[1].rfind("TPipeClient.Execute: GetOverlappedResult failed Error ", 0), 0u)
+      << lines[1];
+  EXPECT_EQ(lines[2].rfind("TPipeClient.Execute: ReadFile failed Error ", 0), 0u) << lines[2];
+
+  // A service that comes back is not served by this client any more.
+  ServiceStandIn again(pipe_name_, event_name_);
+  ASSERT_EQ(again.Create(), 0u);
+  again.SignalStart();
+  EXPECT_NE(again.WaitForClient(300), 0u);
+  EXPECT_TRUE(blocks_.empty());
+}
+
+TEST_F(PipeClientTest, DestroyingAConnectedClientInterruptsItsRead) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  {
+    TPipeClient client(pipe_name_, event_name_);
+    client.Start();
+    ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return PendingReads() >= 1; }));
+  }
+  EXPECT_FALSE(LogHas("TPipeClient.Execute: GetOverlappedResult failed"));
+  std::string nothing;
+  EXPECT_EQ(service.ReadBytes(1, kGenerousMs, nothing), platform::PipeBroken());
+}
+
+}  // namespace
