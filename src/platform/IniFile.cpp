@@ -235,7 +235,10 @@ void IniDocument::Write(std::string_view section, std::string_view key, std::str
     }
   } else {
     if (!lines_.empty() && lines_.back().end.empty()) lines_.back().end = end;
-    lines_.push_back({"[" + std::string(section) + "]", end});
+    std::string header_line = "[";
+    header_line.append(section);
+    header_line += ']';
+    lines_.push_back({std::move(header_line), end});
     header = lines_.size() - 1;
   }
   const std::size_t point = SectionInsertPoint(header);

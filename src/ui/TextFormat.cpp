@@ -38,9 +38,9 @@ class Formatter {
     return args_[next_arg_++];
   }
 
-  // A decimal number or "*"; -1 when neither is there.
-  int Number() {
-    if (Peek() == '*') {
+  // A decimal number or (when allowed) "*"; -1 when neither is there.
+  int Number(bool star = true) {
+    if (star && Peek() == '*') {
       ++pos_;
       const TFormatArg& arg = Next();
       if (arg.kind() != TFormatArg::Kind::Integer) Invalid(format_);
@@ -89,7 +89,7 @@ class Formatter {
     }
     // An index is a number followed by ':'.
     const std::size_t mark = pos_;
-    const int index = Number();
+    const int index = Number(false);
     if (index >= 0 && Peek() == ':') {
       ++pos_;
       next_arg_ = static_cast<std::size_t>(index);
