@@ -436,14 +436,13 @@ TLangTranslation TLangTranslation::Parse(std::string_view Bytes, bool ParamsOnly
           continue;
         }
         mode = Mode::Window;
-        section = result.FSections.size();
-        for (std::size_t i = 0; i < result.FSections.size(); ++i) {
-          if (SameName(result.FSections[i].Name, name)) {
-            section = i;
-            break;
-          }
+        const auto known = result.FSectionIndex.find(FoldName(name));
+        if (known != result.FSectionIndex.end()) {
+          section = known->second;
+        } else {
+          section = result.FSections.size();
+          result.AddSection(std::string(name));
         }
-        if (section == result.FSections.size()) result.AddSection(std::string(name));
         continue;
       }
       const std::size_t eq = line.find('=');
@@ -496,10 +495,9 @@ std::string TLangTranslation::SaveToText() const {
 }
 
 std::optional<std::string> TLangTranslation::Param(std::string_view Name) const {
-  for (const auto& [name, value] : FParams) {
-    if (SameName(name, Name)) return value;
-  }
-  return std::nullopt;
+  const auto it = FParamIndex.find(FoldName(Name));
+  if (it == FParamIndex.end()) return std::nullopt;
+  return FParams[it->second].second;
 }
 
 std::int32_t TLangTranslation::LangID() const {
@@ -509,10 +507,8 @@ std::int32_t TLangTranslation::LangID() const {
 }
 
 const TLangSection* TLangTranslation::FindSection(std::string_view Name) const {
-  for (const TLangSection& section : FSections) {
-    if (SameName(section.Name, Name)) return &section;
-  }
-  return nullptr;
+  const auto it = FSectionIndex.find(FoldName(Name));
+  return it == FSectionIndex.end() ? nullptr : &FSections[it->second];
 }
 
 const std::string* TLangTranslation::FindConstant(std::string_view Name) const {
@@ -521,16 +517,17 @@ const std::string* TLangTranslation::FindConstant(std::string_view Name) const {
 }
 
 void TLangTranslation::SetParam(const std::string& Name, const std::string& Value) {
-  for (auto& [name, value] : FParams) {
-    if (SameName(name, Name)) {
-      value = Value;
-      return;
-    }
+  const auto [it, added] = FParamIndex.emplace(FoldName(Name), FParams.size());
+  if (added) {
+    FParams.emplace_back(Name, Value);
+  } else {
+    FParams[it->second].second = Value;
   }
-  FParams.emplace_back(Name, Value);
 }
 
 TLangSection& TLangTranslation::AddSection(const std::string& Name) {
+  const auto [it, added] = FSectionIndex.emplace(FoldName(Name), FSections.size());
+  if (!added) return FSections[it->second];  // a name given twice continues the section
   FSections.push_back(TLangSection{Name, {}, {}});
   return FSections.back();
 }

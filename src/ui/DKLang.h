@@ -117,7 +117,8 @@ class TLangTranslation {
   const std::vector<std::pair<std::string, std::string>>& Constants() const { return FConstants; }
 
   // Building a translation (tools and tests). SetParam replaces a parameter
-  // of the same name; the others raise as the reader does on duplicates.
+  // of the same name and AddSection continues a section of the same name;
+  // AddEntry and AddConstant raise as the reader does on duplicates.
   void SetParam(const std::string& Name, const std::string& Value);
   TLangSection& AddSection(const std::string& Name);
   void AddEntry(TLangSection& Section, std::int32_t ID, const std::string& Text);
@@ -127,7 +128,10 @@ class TLangTranslation {
   std::vector<std::pair<std::string, std::string>> FParams;
   std::vector<TLangSection> FSections;
   std::vector<std::pair<std::string, std::string>> FConstants;
-  std::unordered_map<std::string, std::size_t> FConstantIndex;  // folded name
+  // Folded names, so that large files read in linear time.
+  std::unordered_map<std::string, std::size_t> FParamIndex;
+  std::unordered_map<std::string, std::size_t> FSectionIndex;
+  std::unordered_map<std::string, std::size_t> FConstantIndex;
 };
 
 // Texts of a language file: "\\" is a backslash, "\n" CR LF, "\t" TAB and a
