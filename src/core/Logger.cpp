@@ -38,11 +38,15 @@ std::string Hex8(std::uintptr_t value) {
 }
 
 std::string FrameLine(const platform::StackFrame& frame) {
-  std::string line = "[" + Hex8(frame.address) + "]";
+  // Appended piece by piece: GCC 12 at -O3 misreads chained operator+ here
+  // as an overlapping copy (-Wrestrict).
+  std::string line;
+  line.append("[").append(Hex8(frame.address)).append("]");
   if (!frame.routine.empty()) {
-    line += " " + frame.routine;
+    line.append(" ").append(frame.routine);
     if (frame.line > 0) {
-      line += " (Line " + std::to_string(frame.line) + ", \"" + frame.source_file + "\")";
+      line.append(" (Line ").append(std::to_string(frame.line)).append(", \"");
+      line.append(frame.source_file).append("\")");
     }
   }
   return line;

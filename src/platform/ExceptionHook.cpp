@@ -31,6 +31,11 @@ void InstallExceptionNotifier(ExceptionNotifier notifier) {
   internal::InstallFaultHandlers();
 }
 
+__attribute__((noinline)) std::vector<StackFrame> CaptureStack(int skip) {
+  int marker = 0;
+  return internal::ScanFrom(reinterpret_cast<std::uintptr_t>(&marker), skip);
+}
+
 namespace internal {
 
 bool NotifierInstalled() { return g_notifier.load() != nullptr; }
@@ -120,6 +125,18 @@ std::string ThrownMessage(void* object, const std::type_info* type) {
     return static_cast<const std::exception*>(adjusted)->what();
   }
   return "";
+}
+
+void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
+                 std::uintptr_t hook_frame) {
+  if (!NotifierInstalled()) return;
+  RaisedException e;
+  e.class_name = type != nullptr ? DemangledName(*type) : "";
+  e.message = ThrownMessage(object, type);
+  ModuleOf(throw_address, e);
+  e.is_abort = IsSilentAbort(type);
+  if (!e.is_abort) e.frames = ScanFrom(hook_frame, 0);
+  NotifyRaised(e);
 }
 
 }  // namespace internal

@@ -57,8 +57,16 @@ PLATFORM_NO_ASAN std::vector<StackFrame> ScanStack(std::uintptr_t from, std::uin
   return frames;
 }
 
-// Windows: reports a C++ throw (called by the link-time __cxa_throw wrapper).
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address);
+// Reports a C++ throw, from the __cxa_throw hook: `throw_address` is where
+// the throw happened, `hook_frame` the hook's own frame, above which the
+// scan starts so that the first frame is the throwing routine.
+void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address,
+                 std::uintptr_t hook_frame);
+
+// Platform part: the raw scan from a stack address of the calling thread.
+std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip);
+// Platform part: the module holding `address` and the offset into it.
+void ModuleOf(std::uintptr_t address, RaisedException& e);
 
 // Platform part: installs the fault handlers once.
 void InstallFaultHandlers();

@@ -68,8 +68,8 @@ StackFrame Resolve(std::uintptr_t address) {
   return frame;
 }
 
-PLATFORM_NO_ASAN __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from,
-                                                                            int skip) {
+PLATFORM_NO_ASAN __attribute__((noinline)) std::vector<StackFrame> ScanFromImpl(std::uintptr_t from,
+                                                                                int skip) {
   std::uintptr_t low = 0;
   std::uintptr_t high = 0;
   StackBounds(low, high);
@@ -85,7 +85,7 @@ PLATFORM_NO_ASAN __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std:
   return internal::ScanStack(from, high, skip, is_code, Resolve);
 }
 
-void ModuleOf(std::uintptr_t address, RaisedException& e) {
+void ModuleOfImpl(std::uintptr_t address, RaisedException& e) {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(address), &info) != 0 && info.dli_fname != nullptr) {
     const char* slash = std::strrchr(info.dli_fname, '/');
@@ -153,9 +153,9 @@ void FaultHandler(int signal_number, siginfo_t* info, void* context) {
     e.is_fault = true;
     const std::uintptr_t pc = FaultAddress(context);
     Describe(signal_number, info, pc, e);
-    ModuleOf(pc, e);
+    ModuleOfImpl(pc, e);
     int marker = 0;
-    e.frames = ScanFrom(reinterpret_cast<std::uintptr_t>(&marker), 0);
+    e.frames = ScanFromImpl(reinterpret_cast<std::uintptr_t>(&marker), 0);
     internal::NotifyRaised(e);
   }
   // Pass the fault on as if this handler had not been there.
@@ -176,12 +176,10 @@ void FaultHandler(int signal_number, siginfo_t* info, void* context) {
 
 }  // namespace
 
-std::vector<StackFrame> CaptureStack(int skip) {
-  int marker = 0;
-  return ScanFrom(reinterpret_cast<std::uintptr_t>(&marker), skip);
-}
-
 namespace internal {
+
+std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip) { return ScanFromImpl(from, skip); }
+void ModuleOf(std::uintptr_t address, RaisedException& e) { ModuleOfImpl(address, e); }
 
 void InstallFaultHandlers() {
   std::call_once(g_install_once, [] {
@@ -199,20 +197,6 @@ void InstallFaultHandlers() {
 
 }  // namespace internal
 
-namespace {
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address) {
-  if (!internal::NotifierInstalled()) return;
-  RaisedException e;
-  e.class_name = type != nullptr ? DemangledName(*type) : "";
-  e.message = internal::ThrownMessage(object, type);
-  ModuleOf(throw_address, e);
-  e.is_abort = internal::IsSilentAbort(type);
-  // Skip the frames of this reporter and of the interposed __cxa_throw.
-  if (!e.is_abort) e.frames = CaptureStack(2);
-  internal::NotifyRaised(e);
-}
-}  // namespace
-
 }  // namespace platform
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
@@ -220,8 +204,9 @@ using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 extern "C" __attribute__((noreturn)) void __cxa_throw(void* object, std::type_info* type,
                                                       void (*destructor)(void*)) {
   static CxaThrow real = reinterpret_cast<CxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
-  platform::ReportThrow(object, type,
-                        reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  platform::internal::ReportThrow(object, type,
+                                  reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)),
+                                  reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
   real(object, type, destructor);
   __builtin_unreachable();
 }

@@ -42,21 +42,6 @@ std::uint32_t WaitFor(int fd, short events, int timeout_ms) {
 std::uint32_t SocketTimedOut() { return ETIMEDOUT; }
 std::uint32_t SocketRefused() { return ECONNREFUSED; }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kInvalid;
-}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-TcpSocket::~TcpSocket() { Close(); }
-
 std::uint32_t TcpSocket::Connect(const std::string& host, std::uint16_t port, int timeout_ms) {
   Close();
   sockaddr_in address;
@@ -138,8 +123,6 @@ void TcpSocket::Close() {
   if (IsOpen()) close(static_cast<int>(handle_));
   handle_ = kInvalid;
 }
-
-TcpListener::~TcpListener() { Close(); }
 
 std::uint32_t TcpListener::Listen(const std::string& host, std::uint16_t port) {
   Close();

@@ -5,11 +5,15 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <typeinfo>
 
 #include "platform/ExceptionHook.h"
 #include "platform/ExceptionHookInternal.h"
+#include "platform/Files.h"
+#include "platform/win32/PeSymbols.h"
 #include "platform/win32/Wide.h"
 
 namespace platform {
@@ -28,14 +32,35 @@ bool IsCode(std::uintptr_t begin, std::uintptr_t end) {
   return end <= reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
 }
 
-// Without a symbol source the frames are bare addresses.
+// Symbol tables of the modules seen so far, read from their files once.
+std::mutex g_symbols_mutex;
+std::map<HMODULE, std::unique_ptr<win32::PeSymbols>> g_symbols;
+
+// A module without a symbol table gives bare addresses.
 StackFrame Resolve(std::uintptr_t address) {
   StackFrame frame;
   frame.address = address;
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(address - 1), &module) ||
+      module == nullptr) {
+    return frame;
+  }
+  std::lock_guard<std::mutex> lock(g_symbols_mutex);
+  auto& symbols = g_symbols[module];
+  if (!symbols) {
+    wchar_t path[MAX_PATH + 1] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    const auto image = ReadWholeFile(win32::U(path));
+    symbols = std::make_unique<win32::PeSymbols>(image ? *image : std::string());
+  }
+  frame.routine = symbols->RoutineAt(
+      static_cast<std::uint32_t>(address - 1 - reinterpret_cast<std::uintptr_t>(module)));
   return frame;
 }
 
-__attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip) {
+__attribute__((noinline)) std::vector<StackFrame> ScanFromImpl(std::uintptr_t from, int skip) {
   const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
   const auto high = reinterpret_cast<std::uintptr_t>(tib->StackBase);
   const auto low = reinterpret_cast<std::uintptr_t>(tib->StackLimit);
@@ -43,7 +68,7 @@ __attribute__((noinline)) std::vector<StackFrame> ScanFrom(std::uintptr_t from, 
   return internal::ScanStack(from, high, skip, IsCode, Resolve);
 }
 
-void ModuleOf(std::uintptr_t address, RaisedException& e) {
+void ModuleOfImpl(std::uintptr_t address, RaisedException& e) {
   HMODULE module = nullptr;
   if (GetModuleHandleExW(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -109,13 +134,13 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
                   static_cast<unsigned long>(record->ExceptionCode));
   }
   e.message = text;
-  ModuleOf(address, e);
+  ModuleOfImpl(address, e);
   if (record->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     // The faulting thread's frames lie above the context's stack pointer.
 #if defined(_M_IX86) || defined(__i386__)
-    e.frames = ScanFrom(pointers->ContextRecord->Esp, 0);
+    e.frames = ScanFromImpl(pointers->ContextRecord->Esp, 0);
 #else
-    e.frames = ScanFrom(pointers->ContextRecord->Rsp, 0);
+    e.frames = ScanFromImpl(pointers->ContextRecord->Rsp, 0);
 #endif
   }
   internal::NotifyRaised(e);
@@ -126,28 +151,12 @@ std::once_flag g_install_once;
 
 }  // namespace
 
-std::vector<StackFrame> CaptureStack(int skip) {
-  int marker = 0;
-  return ScanFrom(reinterpret_cast<std::uintptr_t>(&marker), skip);
-}
-
 namespace internal {
+std::vector<StackFrame> ScanFrom(std::uintptr_t from, int skip) { return ScanFromImpl(from, skip); }
+void ModuleOf(std::uintptr_t address, RaisedException& e) { ModuleOfImpl(address, e); }
+
 void InstallFaultHandlers() {
   std::call_once(g_install_once, [] { AddVectoredExceptionHandler(1, VectoredHandler); });
-}
-}  // namespace internal
-
-namespace internal {
-void ReportThrow(void* object, std::type_info* type, std::uintptr_t throw_address) {
-  if (!internal::NotifierInstalled()) return;
-  RaisedException e;
-  e.class_name = type != nullptr ? DemangledName(*type) : "";
-  e.message = internal::ThrownMessage(object, type);
-  ModuleOf(throw_address, e);
-  e.is_abort = internal::IsSilentAbort(type);
-  // Skip the frames of this reporter and of the __cxa_throw wrapper.
-  if (!e.is_abort) e.frames = CaptureStack(2);
-  internal::NotifyRaised(e);
 }
 }  // namespace internal
 

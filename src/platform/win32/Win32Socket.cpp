@@ -57,21 +57,6 @@ std::uint32_t WaitFor(SOCKET s, bool for_write, int timeout_ms) {
 std::uint32_t SocketTimedOut() { return WSAETIMEDOUT; }
 std::uint32_t SocketRefused() { return WSAECONNREFUSED; }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kInvalid;
-}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-TcpSocket::~TcpSocket() { Close(); }
-
 std::uint32_t TcpSocket::Connect(const std::string& host, std::uint16_t port, int timeout_ms) {
   StartWinsock();
   Close();
@@ -138,8 +123,6 @@ void TcpSocket::Close() {
   if (IsOpen()) closesocket(S(handle_));
   handle_ = kInvalid;
 }
-
-TcpListener::~TcpListener() { Close(); }
 
 std::uint32_t TcpListener::Listen(const std::string& host, std::uint16_t port) {
   StartWinsock();

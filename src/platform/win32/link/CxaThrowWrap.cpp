@@ -13,7 +13,8 @@ extern "C" {
 
 [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, Destructor destructor) {
   platform::internal::ReportThrow(object, type,
-                                  reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+                                  reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)),
+                                  reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
   __real___cxa_throw(object, type, destructor);
 }
 }

@@ -1,0 +1,42 @@
+// An INI file edited the way the Windows private-profile functions edit one:
+// sections and keys found without regard to case (the first of each counts),
+// a written value replacing the key's value in place or adding the key (and
+// the section) when missing, integers written as decimal text and read as
+// decimal or, with a "0x" prefix, hexadecimal text, string reads cut at 2047
+// characters. Every other line stays exactly as it was. The file is read
+// once when opened; UpdateFile writes all changes at once, atomically.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "activators/TextFiles.h"
+
+class TProfileIni {
+ public:
+  // Reads the file (a missing file is an empty one); a file that exists but
+  // cannot be read raises EFileReadError.
+  explicit TProfileIni(const std::string& FileName);
+
+  const std::string& FileName() const { return FFileName; }
+
+  std::string ReadString(const std::string& Section, const std::string& Key,
+                         const std::string& Default) const;
+  std::int32_t ReadInteger(const std::string& Section, const std::string& Key,
+                           std::int32_t Default) const;
+  void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
+  void WriteInteger(const std::string& Section, const std::string& Key, std::int32_t Value);
+
+  // Writes the file when anything changed; raises EFileWriteError naming the
+  // file when that fails, leaving the file as it was.
+  void UpdateFile();
+
+ private:
+  // The line holding the key in the section, or -1; `SectionEnd` receives the
+  // line after the section's last non-empty line (-1 when the section is missing).
+  long FindKey(const std::string& Section, const std::string& Key, long* SectionEnd) const;
+
+  std::string FFileName;
+  TTextFile FFile;
+  bool FModified = false;
+};

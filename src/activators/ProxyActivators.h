@@ -1,0 +1,125 @@
+// Browser proxy switching: one activator per browser points the browser at a
+// local proxy endpoint (Activate, keeping the browser's own values in memory)
+// and writes the kept values back (Deactivate). TMainActivator fans both out
+// over the system proxy settings, Opera and Firefox, in that order.
+//
+// Activators raise on failed writes and do not catch; an error ends the
+// fan-out and the browsers after the failing one are left alone. Reads fail
+// silently. Nothing is remembered outside the activator objects, so a fresh
+// process that only deactivates switches every browser's proxy off.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TProfileIni;
+
+// The endpoint TMainActivator passes: the local HTTP proxy, no SOCKS proxy.
+inline constexpr char kLocalProxyHost[] = "127.0.0.1";
+inline constexpr char kLocalProxyPort[] = "35489";
+// The engine's own SOCKS listener, which Firefox is given when the caller
+// names no SOCKS endpoint.
+inline constexpr char kEngineSocksHost[] = "127.0.0.1";
+inline constexpr char kEngineSocksPort[] = "35491";
+
+class TBrowserActivator {
+ public:
+  virtual ~TBrowserActivator() = default;
+  // Ports travel as decimal text.
+  virtual void Activate(const std::string& HTTP_Host, const std::string& HTTP_Port,
+                        const std::string& SOCKS_Host, const std::string& SOCKS_Port) = 0;
+  virtual void Deactivate() = 0;
+
+  // Appends to `List` the full path of every file named `FileName` (see
+  // NameMatchesMask) in `Folder` and up to Depth - 1 folder levels below it,
+  // depth first in listing order. Entries whose names begin with "." are
+  // skipped; a folder that cannot be listed counts as empty.
+  static void FindFiles(const std::string& Folder, const std::string& FileName,
+                        std::vector<std::string>& List, unsigned Depth);
+};
+
+// The per-user system proxy ("Internet Settings"), read by Internet Explorer
+// and every program that follows the system settings.
+class TIEActivator : public TBrowserActivator {
+ public:
+  void Activate(const std::string& HTTP_Address, const std::string& HTTP_Port,
+                const std::string& SOCKS_Address, const std::string& SOCKS_Port) override;
+  void Deactivate() override;
+
+ private:
+  std::int32_t FProxyEnable = 0;
+  std::string FProxyServer;
+};
+
+// The "Proxy" section of every opera6.ini of the user.
+class TOperaActivator : public TBrowserActivator {
+ public:
+  void Activate(const std::string& HTTP_Address, const std::string& HTTP_Port,
+                const std::string& SOCKS_Address, const std::string& SOCKS_Port) override;
+  void Deactivate() override;
+
+ private:
+  struct TSettings {
+    std::int32_t ProxyEnabled = 0;  // "Use HTTP"
+    std::string HTTP_Server;        // "HTTP server"
+    std::int32_t AutoProxy = 0;     // "Use Automatic Proxy Configuration"
+  };
+
+  // Reads the file's values, writes the given ones, returns what it read.
+  TSettings ExchangeSettings(TProfileIni& Ini, std::int32_t UseHTTP, const std::string& Server,
+                             std::int32_t AutoProxy);
+  static std::vector<std::string> FindIniFiles();
+
+  // One saved set per file, so that each file gets its own values back; a
+  // file without one (nothing activated in this process) gets the proxy off.
+  std::map<std::string, TSettings> FSaved;
+};
+
+// The proxy preferences of every Firefox profile's prefs.js.
+class TFirefoxActivator : public TBrowserActivator {
+ public:
+  void Activate(const std::string& HTTP_Address, const std::string& HTTP_Port,
+                const std::string& SOCKS_Address, const std::string& SOCKS_Port) override;
+  void Deactivate() override;
+
+ private:
+  // The values as they stood in the file (string preferences without their
+  // quotes); empty when the file did not carry the preference.
+  struct TSettings {
+    std::string ProxyType;    // network.proxy.type
+    std::string HTTP_Proxy;   // network.proxy.http
+    std::string HTTP_Port;    // network.proxy.http_port
+    std::string SSL_Proxy;    // network.proxy.ssl
+    std::string SSL_Port;     // network.proxy.ssl_port
+    std::string SOCKS_Proxy;  // network.proxy.socks
+    std::string SOCKS_Port;   // network.proxy.socks_port
+    std::string Remote_DNS;   // network.proxy.socks_remote_dns
+  };
+
+  // One saved set per prefs.js, keyed by its path.
+  std::map<std::string, TSettings> FSaved;
+};
+
+class TMainActivator {
+ public:
+  // The system proxy, Opera and Firefox activators, in the order of every
+  // fan-out.
+  TMainActivator();
+  // Frees the activators without deactivating anything.
+  ~TMainActivator();
+  TMainActivator(const TMainActivator&) = delete;
+  TMainActivator& operator=(const TMainActivator&) = delete;
+
+  // Every browser to the local HTTP proxy 127.0.0.1:35489, no SOCKS endpoint.
+  void Activate();
+  void Deactivate();
+
+ private:
+  std::vector<std::unique_ptr<TBrowserActivator>> FActivators;
+};
+
+// The process's one composite, created at start-up and freed at exit.
+extern TMainActivator* const MainActivator;
