@@ -11,13 +11,15 @@ namespace {
 std::string ManySections(int n) {
   std::string text = "LANGID=1049\r\n";
   for (int i = 0; i < n; ++i) {
-    text += "P" + std::to_string(i) + "=x\r\n";
+    text.append("P").append(std::to_string(i)).append("=x\r\n");
   }
   for (int i = 0; i < n; ++i) {
-    text += "[Form" + std::to_string(i) + "]\r\n00000166=Адрес\\32\r\n";
+    text.append("[Form").append(std::to_string(i)).append("]\r\n00000166=Адрес\\32\r\n");
   }
-  text += "[$CONSTANTS]\r\n";
-  for (int i = 0; i < n; ++i) text += "Key_" + std::to_string(i) + "=Text %d%%\\n\r\n";
+  text.append("[$CONSTANTS]\r\n");
+  for (int i = 0; i < n; ++i) {
+    text.append("Key_").append(std::to_string(i)).append("=Text %d%%\\n\r\n");
+  }
   return text;
 }
 
