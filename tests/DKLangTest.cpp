@@ -1,0 +1,461 @@
+// The message catalogue: the built-in table, language files, the language
+// switch and the translation of a window.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Resources.h"
+#include "support/TestSupport.h"
+#include "ui/DKLang.h"
+#include "ui/MainFormLangData.h"
+
+namespace {
+
+using test_support::TempFolder;
+using test_support::WriteFileForTest;
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+std::string BuiltInTable() {
+  const auto table = platform::FindProgramResource(kDKLangConstsResource);
+  return table ? std::string(*table) : std::string();
+}
+
+// A file declaring `lang_id` with the given catalogue and window lines.
+std::string LangFile(int lang_id, const std::string& constants, const std::string& window = "") {
+  return kBom + "LANGID=" + std::to_string(lang_id) + "\r\n\r\n[NimbraMainForm]\r\n" + window +
+         "\r\n[$CONSTANTS]\r\n" + constants;
+}
+
+std::string ParseError(const std::string& text) {
+  try {
+    TLangTranslation::Parse(text, false);
+  } catch (const EDKLangError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
+  const std::string table = BuiltInTable();
+  ASSERT_FALSE(table.empty()) << "the program holds no DKLANG_CONSTS";
+  TDKLang_Constants constants;
+  constants.LoadFromBytes(table);
+  ASSERT_EQ(constants.Count(), 11);
+  EXPECT_EQ(constants.Item(0).Name, "After_closing_you_not_anonymous");
+  EXPECT_LT(constants.IndexOfName("Starting_proxy"), constants.IndexOfName("Start_proxy"));
+  EXPECT_EQ(constants.Item(constants.IndexOfName("Dont_show_me_again")).Value,
+            "Don''t show me again");
+  EXPECT_EQ(constants.Item(constants.IndexOfName("Starting_proxy")).DefValue,
+            "Starting proxy: %d%%");
+  EXPECT_NE(constants.IndexOfName("Retirieving_ip"), -1);
+  // Stored as sorted, so writing the catalogue back gives the same bytes.
+  EXPECT_EQ(constants.SaveToBytes(), table);
+}
+
+TEST(DKLangConstantsTest, NamesAreSortedFoldedAndHeldOnce) {
+  TDKLang_Constants constants;
+  constants.Add("Stop_proxy", "b");
+  constants.Add("Start_proxy", "a");
+  constants.Add("Starting_proxy", "c");
+  constants.Add("abc", "d");
+  EXPECT_EQ(constants.Item(0).Name, "abc");
+  EXPECT_EQ(constants.Item(1).Name, "Starting_proxy");
+  EXPECT_EQ(constants.Item(2).Name, "Start_proxy");
+  EXPECT_EQ(constants.IndexOfName("STARTING_PROXY"), 1);
+  EXPECT_EQ(constants.IndexOfName("Start"), -1);
+  EXPECT_THROW(constants.Add("start_PROXY", "x"), EDKLangError);
+  for (const char* bad : {"", "1abc", "with space", "dash-ed", "Ünicode"}) {
+    try {
+      constants.Add(bad, "x");
+      ADD_FAILURE() << bad;
+    } catch (const EDKLangError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("Invalid constant name (\"") + bad + "\")");
+    }
+  }
+}
+
+TEST(DKLangConstantsTest, TableLayoutErrors) {
+  TDKLang_Constants good;
+  good.Add("Name", "Value");
+  std::string table = good.SaveToBytes();
+  EXPECT_EQ(table,
+            std::string("\x03\x01\x01\x00\x00\x00\x04\x00N\0a\0m\0e\0\x05\x00V\0a\0l\0u\0e\0", 28));
+  table[0] = 4;
+  TDKLang_Constants newer;
+  try {
+    newer.LoadFromBytes(table);
+    ADD_FAILURE();
+  } catch (const EDKLangError& e) {
+    EXPECT_STREQ(e.what(), "Stream version (4) is greater than the current one (3)");
+  }
+  table[0] = 3;
+  EXPECT_THROW(TDKLang_Constants().LoadFromBytes(table.substr(0, table.size() - 1)), EDKLangError);
+  TDKLang_Constants twice;
+  twice.LoadFromBytes(table);
+  EXPECT_THROW(twice.LoadFromBytes(table), EDKLangError);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(LangFileTest, TextsAreDecoded) {
+  EXPECT_EQ(DecodeLangText("a\\nb"), "a\r\nb");
+  EXPECT_EQ(DecodeLangText("a\\\\b"), "a\\b");
+  EXPECT_EQ(DecodeLangText("a\\qb"), "a\\qb");
+  EXPECT_EQ(DecodeLangText("\\65BC"), "ABC");
+  EXPECT_EQ(DecodeLangText("\\32x\\32"), " x ");
+  EXPECT_EQ(DecodeLangText("tab\\there"), "tab\there");
+  EXPECT_EQ(DecodeLangText("\\N \\T \\6 \\"), "\\N \\T \\6 \\");
+  EXPECT_EQ(DecodeLangText("\\\\65"), "\\65");
+
+  const std::string text = " lead\ttab\r\nline\nlf\rcr \\ back\x01\x1F trail ";
+  EXPECT_EQ(EncodeLangText(text), "\\32lead\\ttab\\nline\\nlf\\ncr \\\\ back\\01\\31 trail\\32");
+  EXPECT_EQ(DecodeLangText(EncodeLangText(text)),
+            " lead\ttab\r\nline\r\nlf\r\ncr \\ back\x01\x1F trail ");
+}
+
+TEST(LangFileTest, LinesSectionsAndEntries) {
+  const TLangTranslation t = TLangTranslation::Parse(
+      "  langid = 1049 \r\n"
+      "Other=x\n"
+      "; [NimbraMainForm]\r"
+      "[]\r\n"
+      "[Unclosed\r\n"
+      "[ nimbramainform ]\r\n"
+      "00000166 = Address \r\n"
+      "0=zero\r\n"
+      "abc=letters\r\n"
+      "-5=negative\r\n"
+      "no equals sign\r\n"
+      "=no name\r\n"
+      "[$constants]\r\n"
+      "starting_proxy=\\32 %d%% \\32\r\n"
+      "Unknown_Key=kept in the file\r\n"
+      "[NIMBRAMAINFORM]\r\n"
+      "1=Caption\r\n",
+      false);
+  EXPECT_EQ(t.LangID(), 1049);
+  EXPECT_EQ(t.Param("LANGID").value_or(""), "1049");
+  ASSERT_EQ(t.Sections().size(), 1u);
+  const TLangSection* section = t.FindSection("NimbraMainForm");
+  ASSERT_NE(section, nullptr);
+  EXPECT_EQ(section->Name, "nimbramainform");
+  ASSERT_EQ(section->Entries.size(), 2u);
+  EXPECT_EQ(*section->Find(166), "Address");
+  EXPECT_EQ(*section->Find(1), "Caption");
+  ASSERT_NE(t.FindConstant("Starting_proxy"), nullptr);
+  EXPECT_EQ(*t.FindConstant("Starting_proxy"), "  %d%%  ");
+  EXPECT_NE(t.FindConstant("unknown_key"), nullptr);
+}
+
+TEST(LangFileTest, EncodingsAndLineEnds) {
+  const std::string ascii = "LANGID=1049\r\n[$CONSTANTS]\r\nHide_Nimbra=Hide\r\n";
+  std::string le = "\xFF\xFE", be = "\xFE\xFF";
+  for (char c : ascii) {
+    le += c;
+    le += '\0';
+    be += '\0';
+    be += c;
+  }
+  const std::string texts[] = {ascii,
+                               kBom + ascii,
+                               le,
+                               be,
+                               "LANGID=1049\r[$CONSTANTS]\rHide_Nimbra=Hide",
+                               "LANGID=1049\n[$CONSTANTS]\nHide_Nimbra=Hide\n"};
+  for (const std::string& text : texts) {
+    const TLangTranslation t = TLangTranslation::Parse(text, false);
+    EXPECT_EQ(t.LangID(), 1049);
+    ASSERT_NE(t.FindConstant("Hide_Nimbra"), nullptr);
+    EXPECT_EQ(*t.FindConstant("Hide_Nimbra"), "Hide");
+  }
+  // Cyrillic in UTF-8 and UTF-16.
+  const std::u16string russian = u"LANGID=1049\n[$CONSTANTS]\nHide_Nimbra=Скрыть\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t unit : russian) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  EXPECT_EQ(*TLangTranslation::Parse(utf16, false).FindConstant("Hide_Nimbra"), "Скрыть");
+  // Only the parameters are read when asked: a bad line further down is
+  // never seen.
+  EXPECT_EQ(TLangTranslation::Parse("LANGID=1031\n[$CONSTANTS]\n1bad=x\n", true).LangID(), 1031);
+}
+
+TEST(LangFileTest, ErrorsNameTheLineIndex) {
+  EXPECT_EQ(ParseError("LANGID=1049\r\n"
+                       "\r\n"
+                       "[$CONSTANTS]\r\n"
+                       "Start_proxy=Start\r\n"
+                       "START_PROXY=again\r\n"),
+            "Loading translations failed.\r\nLine 4: Duplicate constant name (\"START_PROXY\")");
+  EXPECT_EQ(ParseError("[Form]\n1=a\n[Other]\n[form]\n00000001=b\n"),
+            "Loading translations failed.\r\nLine 4: Duplicate property value translation ID (1)");
+  EXPECT_EQ(ParseError("[$CONSTANTS]\nbad name=x\n"),
+            "Loading translations failed.\r\nLine 1: Invalid constant name (\"bad name\")");
+  // The same ID in two different sections is fine.
+  EXPECT_EQ(ParseError("[A]\n1=a\n[B]\n1=b\n"), "no error");
+}
+
+TEST(LangFileTest, CanonicalLayoutRoundTrips) {
+  TLangTranslation t;
+  t.SetParam("LANGID", "1049");
+  TLangSection& section = t.AddSection("NimbraMainForm");
+  t.AddEntry(section, 166, "Адрес");
+  t.AddEntry(section, 1, " two\r\nlines ");
+  t.AddConstant("Starting_proxy", "Запуск: %d%%\\");
+  const std::string text = t.SaveToText();
+  EXPECT_EQ(text, kBom +
+                      "LANGID=1049\r\n"
+                      "\r\n"
+                      "[NimbraMainForm]\r\n"
+                      "00000166=Адрес\r\n"
+                      "00000001=\\32two\\nlines\\32\r\n"
+                      "\r\n"
+                      "[$CONSTANTS]\r\n"
+                      "Starting_proxy=Запуск: %d%%\\\\\r\n");
+  const TLangTranslation back = TLangTranslation::Parse(text, false);
+  EXPECT_EQ(*back.FindSection("NimbraMainForm")->Find(1), " two\r\nlines ");
+  EXPECT_EQ(*back.FindConstant("Starting_proxy"), "Запуск: %d%%\\");
+  EXPECT_EQ(back.SaveToText(), text);
+}
+
+std::string SampleTranslationPath() {
+  return platform::ExtractFilePath(platform::ExecutablePath()) + "Russian.lng";
+}
+
+TEST(LangFileTest, SampleTranslationIsCompleteAndCanonical) {
+  const std::optional<std::string> bytes = platform::ReadWholeFile(SampleTranslationPath());
+  ASSERT_TRUE(bytes) << SampleTranslationPath();
+  const TLangTranslation t = TLangTranslation::Parse(*bytes, false);
+  EXPECT_EQ(t.LangID(), 1049);
+  EXPECT_EQ(t.SaveToText(), *bytes);
+  TDKLang_Constants constants;
+  constants.LoadFromBytes(BuiltInTable());
+  for (int i = 0; i < constants.Count(); ++i) {
+    EXPECT_NE(t.FindConstant(constants.Item(i).Name), nullptr) << constants.Item(i).Name;
+  }
+  EXPECT_EQ(t.Constants().size(), static_cast<std::size_t>(constants.Count()));
+  const TLangSection* section = t.FindSection(kNimbraMainFormName);
+  ASSERT_NE(section, nullptr);
+  for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
+    EXPECT_NE(section->Find(text.ID), nullptr) << text.ID;
+  }
+  EXPECT_EQ(*t.FindConstant("Starting_proxy"), "Запуск прокси: %d%%");
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(LangDataTest, MainWindowListRoundTripsAndDamageIsRefused) {
+  const std::string& data = NimbraMainFormLangData();
+  const TLangCompEntry root = LoadLangData(data);
+  EXPECT_EQ(root.Name, "NimbraMainForm");
+  ASSERT_EQ(root.Props.size(), 1u);
+  EXPECT_EQ(root.Props[0].ID, 1);
+  EXPECT_EQ(root.Props[0].PropName, "Caption");
+  EXPECT_EQ(root.Children.front().Name, "back");
+  EXPECT_TRUE(root.Children.front().Props.empty());
+  EXPECT_EQ(SaveLangData(root), data);
+  // "back" has neither list: its name and two zero bytes.
+  EXPECT_NE(data.find(std::string("\x04\x00"
+                                  "back\x00\x00",
+                                  8)),
+            std::string::npos);
+
+  EXPECT_THROW(LoadLangData(data.substr(0, data.size() - 1)), EDKLangError);
+  EXPECT_THROW(LoadLangData(data + "x"), EDKLangError);
+  EXPECT_THROW(LoadLangData(std::string("\x00\x00\x01\xFF\xFF\xFF\x7F", 7)), EDKLangError);
+}
+
+// ---------------------------------------------------------------------------
+
+// A window whose texts are a map from (component, property).
+class FakeWindow : public TDKLangWindow {
+ public:
+  FakeWindow() {
+    for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
+      texts_[{text.Component, text.Property}] = text.Text;
+    }
+  }
+  std::string ComponentName() const override { return kNimbraMainFormName; }
+  std::optional<std::string> GetPropertyText(const std::string& component,
+                                             const std::string& property) const override {
+    const auto it = texts_.find({component, property});
+    if (it == texts_.end()) return std::nullopt;
+    return it->second;
+  }
+  void SetPropertyText(const std::string& component, const std::string& property,
+                       const std::string& value) override {
+    texts_[{component, property}] = value;
+  }
+  std::string Text(const std::string& component, const std::string& property) const {
+    return GetPropertyText(component, property).value_or("<none>");
+  }
+
+ private:
+  std::map<std::pair<std::string, std::string>, std::string> texts_;
+};
+
+class LanguageManagerTest : public ::testing::Test {
+ protected:
+  std::string Put(const std::string& name, const std::string& content) {
+    WriteFileForTest(folder_ / name, content);
+    return folder_ / name;
+  }
+  std::string Text(const std::string& key) const { return manager_.GetConstantValue(key); }
+
+  TempFolder folder_;
+  TDKLanguageManager manager_{BuiltInTable()};
+};
+
+TEST_F(LanguageManagerTest, NoFilesMeansEnglish) {
+  EXPECT_EQ(manager_.ScanForLangFiles(folder_.Path(), "*.lng", false), 0);
+  manager_.SetLanguageID(1049);
+  EXPECT_EQ(manager_.LanguageID(), 1033);
+  EXPECT_EQ(Text("Anonymity_OFF"), "Anonymity OFF");
+  EXPECT_EQ(Text("anonymity_off"), "Anonymity OFF");
+  try {
+    Text("Not_there");
+    ADD_FAILURE();
+  } catch (const EDKLangError& e) {
+    EXPECT_STREQ(e.what(), "Constant \"Not_there\" not found");
+  }
+  EXPECT_EQ(TDKLanguageManager(std::nullopt).Constants().Count(), 0);
+}
+
+TEST_F(LanguageManagerTest, ScanRegistersFilesThatDeclareALanguage) {
+  Put("ru.lng", LangFile(1049, "Anonymity_OFF=first\r\n"));
+  Put("ru2.LNG", LangFile(1049, "Anonymity_OFF=second\r\n"));
+  Put("english.lng", LangFile(1033, "Anonymity_OFF=replaced\r\n"));
+  Put("none.lng", "[$CONSTANTS]\r\nAnonymity_OFF=x\r\n");
+  Put("zero.lng", "LANGID=65536\r\n");
+  Put("notes.txt", LangFile(1031, ""));
+  ASSERT_TRUE(platform::ForceDirectories(folder_ / "sub"));
+  ASSERT_TRUE(platform::ForceDirectories(folder_ / ".hidden"));
+  Put(std::string("sub") + platform::kPathDelim + "de.lng", LangFile(1031, ""));
+  Put(std::string(".hidden") + platform::kPathDelim + "fr.lng", LangFile(1036, ""));
+
+  EXPECT_EQ(manager_.ScanForLangFiles(folder_.Path(), "*.lng", false), 3);
+  EXPECT_EQ(manager_.LanguageIDs(), std::vector<std::uint16_t>{1049});
+  EXPECT_EQ(manager_.ScanForLangFiles(folder_.Path(), "*.lng", true), 4);
+  EXPECT_EQ(manager_.LanguageIDs(), (std::vector<std::uint16_t>{1049, 1031}));
+  EXPECT_FALSE(manager_.RegisterLangFile(folder_ / "missing.lng"));
+
+  // Of the two files for 1049 the one listed later wins.
+  std::string later;
+  const auto listing = platform::ListDirectory(folder_.Path());
+  ASSERT_TRUE(listing);
+  for (const platform::DirEntry& entry : *listing) {
+    if (entry.name == "ru.lng" || entry.name == "ru2.LNG") later = entry.name;
+  }
+  EXPECT_EQ(manager_.LanguageFile(1049).value_or(""), folder_ / later);
+  manager_.SetLanguageID(1049);
+  EXPECT_EQ(Text("Anonymity_OFF"), later == "ru.lng" ? "first" : "second");
+
+  // The file for 1033 was counted but English stays built in.
+  manager_.SetLanguageID(1033);
+  EXPECT_EQ(Text("Anonymity_OFF"), "Anonymity OFF");
+}
+
+TEST_F(LanguageManagerTest, SwitchTranslatesTheCatalogue) {
+  manager_.RegisterLangFile(Put("ru.lng", LangFile(1049,
+                                                   "starting_proxy=Запуск: %d%%\r\n"
+                                                   "Stop_proxy=Стоп\r\n"
+                                                   "Not_In_Catalogue=ignored\r\n")));
+  manager_.RegisterLangFile(Put("de.lng", LangFile(1031, "Start_proxy=Start\r\n")));
+  manager_.SetLanguageID(1049);
+  EXPECT_EQ(manager_.LanguageID(), 1049);
+  EXPECT_EQ(Text("Starting_proxy"), "Запуск: %d%%");
+  EXPECT_EQ(Text("Stop_proxy"), "Стоп");
+  EXPECT_EQ(Text("Start_proxy"), "Start proxy");  // missing from the file: English
+
+  // A key the new language lacks goes back to English, not the last language.
+  manager_.SetLanguageID(1031);
+  EXPECT_EQ(Text("Stop_proxy"), "Stop proxy");
+  EXPECT_EQ(Text("Start_proxy"), "Start");
+
+  manager_.SetLanguageID(1036);  // nothing registered: English
+  EXPECT_EQ(manager_.LanguageID(), 1033);
+  EXPECT_EQ(Text("Start_proxy"), "Start proxy");
+}
+
+TEST_F(LanguageManagerTest, ABadLineInTheSelectedFileFailsTheSwitch) {
+  manager_.RegisterLangFile(Put("ru.lng",
+                                "LANGID=1049\r\n"
+                                "[$CONSTANTS]\r\n"
+                                "Stop_proxy=a\r\n"
+                                "; comment\r\n"
+                                "stop_proxy=b\r\n"));
+  try {
+    manager_.SetLanguageID(1049);
+    ADD_FAILURE();
+  } catch (const EDKLangError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Loading translations failed.\r\nLine 4: Duplicate constant name (\"stop_proxy\")");
+  }
+  EXPECT_EQ(manager_.LanguageID(), 1033);
+  EXPECT_EQ(Text("Stop_proxy"), "Stop proxy");
+}
+
+TEST_F(LanguageManagerTest, ControllerTranslatesItsWindow) {
+  manager_.RegisterLangFile(Put("ru.lng", LangFile(1049, "",
+                                                   "00000166=Адрес\r\n"
+                                                   "151=Настройки...\r\n"
+                                                   "1=Заголовок\r\n")));
+  FakeWindow before;
+  TDKLanguageController early(before, NimbraMainFormLangData(), &manager_);
+  early.Loaded();
+  manager_.SetLanguageID(1049);
+  EXPECT_EQ(before.Text("Proxy_Address", "Caption"), "Адрес");
+  EXPECT_EQ(before.Text("", "Caption"), "Заголовок");
+  EXPECT_EQ(before.Text("Exit2", "Caption"), "Exit");  // not in the file: as designed
+
+  // A window created after the switch is translated as it is loaded.
+  FakeWindow after;
+  {
+    TDKLanguageController late(after, NimbraMainFormLangData(), &manager_);
+    late.Loaded();
+    EXPECT_EQ(after.Text("Options1", "Caption"), "Настройки...");
+    EXPECT_EQ(after.Text("TrayIcon", "Hint"), "Nimbra");
+  }
+  // Back to English: the design texts return; the destroyed controller is
+  // gone from the manager.
+  manager_.SetLanguageID(1033);
+  EXPECT_EQ(before.Text("Proxy_Address", "Caption"), "Retrieving IP address");
+  EXPECT_EQ(before.Text("Options1", "Caption"), "Options...");
+  EXPECT_EQ(after.Text("Options1", "Caption"), "Настройки...");
+}
+
+TEST(CatalogueTextTest, FormatsTheCurrentLanguage) {
+  TempFolder folder;
+  EXPECT_EQ(CatalogueText("Starting_proxy", {42}), "Starting proxy: 42%");
+  EXPECT_EQ(CatalogueText("Dont_show_me_again"), "Don''t show me again");
+  EXPECT_THROW(CatalogueText("Missing_key"), EDKLangError);
+
+  WriteFileForTest(folder / "ru.lng", LangFile(1049,
+                                               "Starting_proxy=Запуск прокси: %s\r\n"
+                                               "Stop_proxy=100%\r\n"));
+  ASSERT_TRUE(LangManager().RegisterLangFile(folder / "ru.lng"));
+  LangManager().SetLanguageID(1049);
+  EXPECT_THROW(CatalogueText("Starting_proxy", {42}), EFormatError);
+  EXPECT_THROW(CatalogueText("Stop_proxy"), EFormatError);
+  EXPECT_EQ(CatalogueText("Start_proxy"), "Start proxy");
+  LangManager().SetLanguageID(1033);
+  EXPECT_EQ(CatalogueText("Starting_proxy", {42}), "Starting proxy: 42%");
+}
+
+TEST(CatalogueTextTest, SampleTranslationInUse) {
+  ASSERT_TRUE(LangManager().RegisterLangFile(SampleTranslationPath()));
+  LangManager().SetLanguageID(1049);
+  EXPECT_EQ(CatalogueText("Starting_proxy", {42}), "Запуск прокси: 42%");
+  const std::string question = CatalogueText("Browser_windows_are_opened", {"Nimbra", "Nimbra"});
+  EXPECT_NE(question.find("закрывать Nimbra,"), std::string::npos) << question;
+  EXPECT_EQ(question.find("%s"), std::string::npos) << question;
+  LangManager().SetLanguageID(1033);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// langfile: the translator's helper for *.lng files.
+//   langfile template OUT [LANGID]  the English texts as a language file
+//   langfile normalize IN OUT       IN rewritten in the canonical layout
+//   langfile check FILE             reads FILE and lists what it lacks
+// Exit code 0 on success, 1 when a check finds gaps, 2 on errors.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "platform/Files.h"
+#include "ui/DKLang.h"
+#include "ui/MainFormLangData.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: langfile template OUT [LANGID]\n"
+               "       langfile normalize IN OUT\n"
+               "       langfile check FILE\n");
+  return 2;
+}
+
+bool Save(const std::string& path, const TLangTranslation& translation) {
+  if (platform::ReplaceFileAtomically(path, translation.SaveToText())) return true;
+  std::fprintf(stderr, "langfile: cannot write %s\n", path.c_str());
+  return false;
+}
+
+int Template(const std::string& out, const std::string& lang_id) {
+  TLangTranslation translation;
+  translation.SetParam("LANGID", lang_id);
+  TLangSection& section = translation.AddSection(kNimbraMainFormName);
+  for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
+    translation.AddEntry(section, text.ID, text.Text);
+  }
+  const TDKLang_Constants constants = LangManager().Constants();
+  for (int i = 0; i < constants.Count(); ++i) {
+    translation.AddConstant(constants.Item(i).Name, constants.Item(i).DefValue);
+  }
+  return Save(out, translation) ? 0 : 2;
+}
+
+int Normalize(const std::string& in, const std::string& out) {
+  return Save(out, TLangTranslation::LoadFromFile(in, false)) ? 0 : 2;
+}
+
+int Check(const std::string& file) {
+  const TLangTranslation translation = TLangTranslation::LoadFromFile(file, false);
+  int gaps = 0;
+  std::printf("%s: LANGID %d\n", file.c_str(), static_cast<int>(translation.LangID()));
+  if ((translation.LangID() & 0xFFFF) == 0) {
+    std::printf("  no usable LANGID: the file would not be registered\n");
+    ++gaps;
+  }
+  const TDKLang_Constants constants = LangManager().Constants();
+  for (int i = 0; i < constants.Count(); ++i) {
+    if (translation.FindConstant(constants.Item(i).Name) == nullptr) {
+      std::printf("  missing constant %s\n", constants.Item(i).Name.c_str());
+      ++gaps;
+    }
+  }
+  for (const auto& [name, text] : translation.Constants()) {
+    if (constants.IndexOfName(name) < 0)
+      std::printf("  unknown constant %s (ignored)\n", name.c_str());
+  }
+  const TLangSection* section = translation.FindSection(kNimbraMainFormName);
+  for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
+    if (section == nullptr || section->Find(text.ID) == nullptr) {
+      std::printf("  missing [%s] %08d (%s)\n", kNimbraMainFormName, static_cast<int>(text.ID),
+                  text.Text.c_str());
+      ++gaps;
+    }
+  }
+  std::printf("  %zu constants, %zu main-window texts, %d gaps\n", translation.Constants().size(),
+              section != nullptr ? section->Entries.size() : 0u, gaps);
+  return gaps == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "template" && (argc == 3 || argc == 4)) {
+      return Template(argv[2], argc == 4 ? argv[3] : "1033");
+    }
+    if (command == "normalize" && argc == 4) return Normalize(argv[2], argv[3]);
+    if (command == "check" && argc == 3) return Check(argv[2]);
+    return Usage();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "langfile: %s\n", e.what());
+    return 2;
+  }
+}
