@@ -64,4 +64,8 @@ std::string ModuleFileName(const void* address);
 // without Wine or when the path maps to no Unix file.
 std::string UnixPathOf(const std::string& path);
 
+// The other way round: the path of this platform for a Unix path (itself on
+// POSIX, the Windows path Wine maps it to, "" on Windows without Wine).
+std::string PathFromUnixPath(const std::string& unix_path);
+
 }  // namespace platform

@@ -56,6 +56,11 @@ class Launcher {
       Warn("No engine program at " + program);
       return;
     }
+#ifdef _WIN32
+    // Wine runs Unix programs too; such an engine's settings hold Unix paths.
+    unix_engine_ = IsUnixProgram(program);
+    if (unix_engine_ && !warn_log_.empty()) warn_log_ = platform::PathFromUnixPath(warn_log_);
+#endif
     std::vector<std::string> arguments;
     if (!Arguments(program, settings_path, *settings, arguments)) return;
 
@@ -119,7 +124,7 @@ class Launcher {
     std::string settings_argument = settings_path;
     std::string defaults = "/dev/null";
 #ifdef _WIN32
-    if (IsUnixProgram(program)) {
+    if (unix_engine_) {
       settings_argument = platform::UnixPathOf(settings_path);
       if (settings_argument.empty()) {
         Warn("Cannot hand " + settings_path + " to the Unix program " + program);
@@ -160,7 +165,11 @@ class Launcher {
             if (owner.Receive(replies, 4096, 200) == 0 && replies.size() == before) break;
           }
         }
-        if (replies == "250 OK\r\n250 OK\r\n") return true;
+        if (replies == "250 OK\r\n250 OK\r\n") {
+          Log("notice", "the engine now stops when its host does (ownership taken on port " +
+                            std::to_string(port) + ")");
+          return true;
+        }
         Warn("The engine refused ownership: " + replies);
         owner.Close();
         return false;
@@ -184,13 +193,17 @@ class Launcher {
     Warn("The engine still listens on port " + std::to_string(port));
   }
 
-  void Warn(const std::string& text) {
+  void Warn(const std::string& text) { Log("warn", text); }
+
+  // The launcher's lines go to the engine's own warnings log.
+  void Log(const std::string& level, const std::string& text) {
     if (warn_log_.empty()) return;
-    platform::AppendToFile(warn_log_,
-                           platform::Utf8ToAnsi("[warn] Engine launcher: " + text + "\r\n"));
+    platform::AppendToFile(
+        warn_log_, platform::Utf8ToAnsi("[" + level + "] Engine launcher: " + text + "\r\n"));
   }
 
   std::string warn_log_;
+  bool unix_engine_ = false;  // a Unix engine program run from a Windows host
 };
 
 }  // namespace

@@ -131,4 +131,6 @@ std::string ModuleFileName(const void* address) {
 
 std::string UnixPathOf(const std::string& path) { return path; }
 
+std::string PathFromUnixPath(const std::string& unix_path) { return unix_path; }
+
 }  // namespace platform

@@ -165,4 +165,16 @@ std::string UnixPathOf(const std::string& path) {
   return result;
 }
 
+std::string PathFromUnixPath(const std::string& unix_path) {
+  using DosFileNameProc = wchar_t*(__cdecl*)(const char*);
+  auto dos_file_name =
+      reinterpret_cast<DosFileNameProc>(GetSystemSymbol("kernel32.dll", "wine_get_dos_file_name"));
+  if (dos_file_name == nullptr) return "";
+  wchar_t* path = dos_file_name(unix_path.c_str());
+  if (path == nullptr) return "";
+  std::string result = U(path);
+  HeapFree(GetProcessHeap(), 0, path);
+  return result;
+}
+
 }  // namespace platform
