@@ -27,6 +27,11 @@ std::string EngineFolder() {
 
 void FollowEngine(TTorControl& tor_control, const std::string& engine_folder) {
   if (!platform::FileExists(engine_folder + kEngineLibrary)) {
+    // The host thread logs the failed load and ends at once; let it finish
+    // before the process does.
+    for (int i = 0; i < 500 && TTorThread::InstanceCount() != 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::printf("  no engine library in the engine folder: progress stays at 0\n");
     return;
   }
