@@ -11,7 +11,7 @@ function(nimbra_engine_library target)
     set(os ${platform}/posix/Posix)
   endif()
   add_library(${target} SHARED ${ARGN}
-    ${platform}/Text.cpp ${platform}/Paths.cpp ${platform}/Clock.cpp
+    ${platform}/Text.cpp ${platform}/Paths.cpp ${platform}/Clock.cpp ${platform}/Socket.cpp
     ${os}Files.cpp ${os}Paths.cpp ${os}Socket.cpp ${os}System.cpp ${os}Process.cpp)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src
                                                ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
@@ -23,10 +23,13 @@ function(nimbra_engine_library target)
   find_package(Threads REQUIRED)
   target_link_libraries(${target} PRIVATE Threads::Threads)
   if(WIN32)
-    # No import library is wanted: hosts load it by path at run time.
+    # The runtime is linked in: the library needs nothing beside it.
     target_link_libraries(${target} PRIVATE ws2_32 shell32 advapi32)
     target_link_options(${target} PRIVATE -static)
   else()
     target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+    # Everything it needs is inside: nothing may be left for the host to
+    # supply by chance.
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
   endif()
 endfunction()
