@@ -1,14 +1,57 @@
 // The Nimbra program's entry. Until the windows exist it runs the start-up
-// steps that are built and reports on the console what they did.
+// steps that are built and reports on the console what they did: with an
+// engine library at hand it follows the engine's bootstrap to 100 percent
+// and asks it once for new circuits, as the window's timers will.
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 #include "core/AppFolders.h"
 #include "core/Logger.h"
+#include "engine/TorControl.h"
 #include "platform/Paths.h"
 
 namespace {
 const char kProductName[] = "Nimbra";
 const char kDebugModeKey[] = "SOFTWARE\\Corvane\\Nimbra\\DebugMode";
+const char kEngineLibrary[] = "anon.dll";
+// The console stub gives up on an engine that never gets ready.
+constexpr int kMaxProgressPolls = 120;
+
+// The data folder when the engine library lies there, else the program's own.
+std::string EngineFolder() {
+  if (platform::FileExists(DataFolder() + kEngineLibrary)) return DataFolder();
+  return ApplicationFolder();
+}
+
+void FollowEngine(TTorControl& tor_control, const std::string& engine_folder) {
+  if (!platform::FileExists(engine_folder + kEngineLibrary)) {
+    // The host thread logs the failed load and ends at once; let it finish
+    // before the process does.
+    for (int i = 0; i < 500 && TTorThread::InstanceCount() != 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::printf("  no engine library in the engine folder: progress stays at 0\n");
+    return;
+  }
+  tor_control.StartTor();
+  int progress = 0;
+  for (int poll = 0; poll < kMaxProgressPolls; ++poll) {
+    progress = tor_control.GetProgressStatus();
+    std::printf("  progress: %d%%\n", progress);
+    std::fflush(stdout);
+    if (progress >= 100) break;
+    if (TTorThread::InstanceCount() == 0) {
+      std::printf("  the engine has ended\n");
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (progress >= 100) {
+    std::printf("  new identity: %s\n", tor_control.SendNewNym() ? "accepted" : "refused");
+  }
+}
 }  // namespace
 
 int main() {
@@ -22,5 +65,13 @@ int main() {
               ApplicationFolder().c_str(), DataFolder().c_str(),
               LogEnabled() ? LogFileName().c_str() : "off (no debug-mode key)");
   LogMessage("Started", "InitFinal");
+
+  const std::string engine_folder = EngineFolder();
+  std::printf("  engine folder: %s\n", engine_folder.c_str());
+  std::fflush(stdout);
+  auto tor_control = std::make_unique<TTorControl>(engine_folder);
+  FollowEngine(*tor_control, engine_folder);
+  // The engine is never stopped: its thread ends with the process.
+  tor_control.reset();
   return 0;
 }

@@ -6,3 +6,11 @@
 #else
 #define PLATFORM_STDCALL
 #endif
+
+// The C calling convention, spelled out where a library's entry point is
+// declared to use it (the caller removes the arguments).
+#if defined(_WIN32) && defined(__i386__)
+#define PLATFORM_CDECL __attribute__((cdecl))
+#else
+#define PLATFORM_CDECL
+#endif
