@@ -10,7 +10,9 @@
 #include "core/AppFolders.h"
 #include "core/Logger.h"
 #include "engine/TorControl.h"
+#include "core/OptionsUnit.h"
 #include "platform/Paths.h"
+#include "ui/DKLang.h"
 
 namespace {
 const char kProductName[] = "Nimbra";
@@ -39,7 +41,7 @@ void FollowEngine(TTorControl& tor_control, const std::string& engine_folder) {
   int progress = 0;
   for (int poll = 0; poll < kMaxProgressPolls; ++poll) {
     progress = tor_control.GetProgressStatus();
-    std::printf("  progress: %d%%\n", progress);
+    std::printf("  %s\n", CatalogueText("Starting_proxy", {progress}).c_str());
     std::fflush(stdout);
     if (progress >= 100) break;
     if (TTorThread::InstanceCount() == 0) {
@@ -65,6 +67,16 @@ int main() {
               ApplicationFolder().c_str(), DataFolder().c_str(),
               LogEnabled() ? LogFileName().c_str() : "off (no debug-mode key)");
   LogMessage("Started", "InitFinal");
+
+  // Language files lie beside the program; the option picks one of them.
+  LangManager().ScanForLangFiles(ApplicationFolder(), "*.lng", false);
+  const std::int32_t language = TOptions().GetOption("LanguageID", std::int32_t{1033});
+  try {
+    LangManager().SetLanguageID(static_cast<std::uint16_t>(language));
+  } catch (const std::exception& error) {
+    LogMessage(ExceptionLogText(error), "InitFinal");
+  }
+  std::printf("  language: %d\n", static_cast<int>(LangManager().LanguageID()));
 
   const std::string engine_folder = EngineFolder();
   std::printf("  engine folder: %s\n", engine_folder.c_str());
