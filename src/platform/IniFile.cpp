@@ -91,23 +91,7 @@ std::optional<std::int32_t> ParseIniInteger(const std::string& text) {
   std::string_view t = text;
   if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) return ParseHex(t.substr(2));
   if (!t.empty() && t[0] == '$') return ParseHex(t.substr(1));
-  bool negative = false;
-  if (!t.empty() && t[0] == '-') {
-    negative = true;
-    t.remove_prefix(1);
-  }
-  if (t.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : t) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
-      return std::nullopt;
-    }
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  return ParseSignedDecimal(t);
 }
 
 IniFile::IniFile(std::string file_name) : file_name_(std::move(file_name)) {}

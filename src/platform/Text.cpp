@@ -1,5 +1,7 @@
 #include "platform/Text.h"
 
+#include <limits>
+
 namespace platform {
 
 namespace {
@@ -85,6 +87,26 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     AppendUtf8(out, cp);
   }
   return out;
+}
+
+std::optional<std::int32_t> ParseSignedDecimal(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && text.front() == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
+      return std::nullopt;
+    }
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
 }
 
 }  // namespace platform

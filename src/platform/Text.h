@@ -2,6 +2,8 @@
 // text is UTF-8; these turn it into what a system call wants and back.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +17,9 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // libraries). On POSIX the ANSI code page is UTF-8, so both are identity.
 std::string Utf8ToAnsi(std::string_view text);
 std::string AnsiToUtf8(std::string_view text);
+
+// Decimal text with an optional minus sign as a 32-bit integer; nothing when
+// the text is empty, holds anything else or does not fit.
+std::optional<std::int32_t> ParseSignedDecimal(std::string_view text);
 
 }  // namespace platform

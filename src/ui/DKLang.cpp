@@ -52,26 +52,6 @@ std::optional<std::int32_t> PositiveDecimal(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-std::optional<std::int32_t> SignedDecimal(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
-      return std::nullopt;
-    }
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
-
 // Malformed UTF-8 becomes U+FFFD, so every text inside is valid UTF-8.
 std::string ValidUtf8(std::string_view text) {
   return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
@@ -503,7 +483,7 @@ std::optional<std::string> TLangTranslation::Param(std::string_view Name) const 
 std::int32_t TLangTranslation::LangID() const {
   const std::optional<std::string> text = Param(kLangIdParam);
   if (!text) return 0;
-  return SignedDecimal(*text).value_or(0);
+  return platform::ParseSignedDecimal(*text).value_or(0);
 }
 
 const TLangSection* TLangTranslation::FindSection(std::string_view Name) const {

@@ -152,12 +152,12 @@ class Formatter {
         } else {
           Invalid(format_);
         }
-        const char spec[] = {'%', '.', '*', static_cast<char>(type | 0x20), '\0'};
+        const char conversion[] = {'%', '.', '*', static_cast<char>(type | 0x20), '\0'};
         const int digits = precision < 0 ? 6 : precision;
-        const int n = std::snprintf(nullptr, 0, spec, digits, v);
+        const int n = std::snprintf(nullptr, 0, conversion, digits, v);
         if (n < 0) Invalid(format_);
         body.resize(static_cast<std::size_t>(n) + 1);
-        std::snprintf(body.data(), body.size(), spec, digits, v);
+        std::snprintf(body.data(), body.size(), conversion, digits, v);
         body.resize(static_cast<std::size_t>(n));
         break;
       }
