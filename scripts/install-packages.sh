@@ -29,6 +29,14 @@ done
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
+  # Packages must not start their services (tor's would dial public relays):
+  # while installing, the policy says no to every service start.
+  policy=/usr/sbin/policy-rc.d
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' | sudo_if_needed tee "$policy" >/dev/null
+    sudo_if_needed chmod +x "$policy"
+    trap 'sudo_if_needed rm -f "$policy"' EXIT
+  fi
   sudo_if_needed apt-get update -q
   sudo_if_needed apt-get install -y -q --no-install-recommends "${missing[@]}"
 elif [[ -n "${need_update:-}" ]]; then
