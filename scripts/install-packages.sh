@@ -38,7 +38,7 @@ if ((${#missing[@]})); then
     trap 'sudo_if_needed rm -f "$policy"' EXIT
   fi
   sudo_if_needed apt-get update -q
-  sudo_if_needed apt-get install -y -q --no-install-recommends "${missing[@]}"
+  sudo_if_needed apt-get install -y -q "${missing[@]}"
 elif [[ -n "${need_update:-}" ]]; then
   sudo_if_needed apt-get update -q
 fi
