@@ -23,6 +23,9 @@ cmake --build --preset windows
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows || status=1
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 
+echo "== fuzz targets, briefly (clang, libFuzzer) =="
+scripts/fuzz.sh 10 || status=1
+
 if ((status)); then
   echo "Some tests failed."
 else

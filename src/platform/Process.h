@@ -42,8 +42,8 @@ class ChildProcess {
   int ExitCode() const { return exit_code_; }
 
  private:
-  std::intptr_t process_ = 0;  // process handle (Windows) or pid (POSIX)
-  std::intptr_t job_ = 0;      // Windows: the job object the child runs in
+  std::intptr_t process_ = 0;               // process handle (Windows) or pid (POSIX)
+  [[maybe_unused]] std::intptr_t job_ = 0;  // Windows: the job object the child runs in
   bool tracked_ = false;
   bool exited_ = true;
   int exit_code_ = -1;
