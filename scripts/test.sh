@@ -14,21 +14,33 @@ status=0
 echo "== native build and tests =="
 cmake --preset linux >/dev/null
 cmake --build --preset linux
-ctest --preset linux || status=1
+mkdir -p build
+ctest --preset linux 2>&1 | tee build/ctest-linux.log || status=1
 
 echo "== Windows build and tests under Wine =="
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 # Some tests open windows: they get a private X server.
-xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows || status=1
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows 2>&1 | tee build/ctest-windows.log ||
+  status=1
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 
 echo "== fuzz targets, briefly (clang, libFuzzer) =="
 scripts/fuzz.sh 10 || status=1
 
-if ((status)); then
-  echo "Some tests failed."
-else
-  echo "All tests passed on both platforms."
-fi
+# One closing line for both platforms: "N passed, N failed".
+total=0
+failed=0
+for log in build/ctest-linux.log build/ctest-windows.log; do
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [[ -z "$line" ]]; then
+    status=1
+    continue
+  fi
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")))
+  total=$((total + $(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")))
+done
+((failed == 0)) || status=1
+echo
+echo "tests: $((total - failed)) passed, $failed failed"
 exit $status
