@@ -22,14 +22,8 @@ using pipeservice::ServiceStandIn;
 
 constexpr int kGenerousMs = 30000;
 
-// Runs the window thread's side until `done` holds; false when it never does.
-bool PumpUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    platform::WaitAndPumpSynchronizedCalls(10);
-  }
-  return true;
+bool PumpUntilDone(const std::function<bool()>& done) {
+  return test_support::PumpUntil(done, kGenerousMs);
 }
 
 std::string UniqueSuffix() {
@@ -125,13 +119,13 @@ TEST_F(PipeClientTest, QueriesInOneBlockAreAnsweredInOrderOnTheWindowThread) {
   client.Start();
 
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return connected_on != std::thread::id(); }));
+  ASSERT_TRUE(PumpUntilDone([&] { return connected_on != std::thread::id(); }));
   EXPECT_EQ(connected_on, std::this_thread::get_id());
 
   ASSERT_EQ(service.SendQueries(3), 0u);
   std::vector<Record> answers;
   std::thread reader([&] { EXPECT_EQ(service.ReadRecords(3, kGenerousMs, answers), 0u); });
-  ASSERT_TRUE(PumpUntil([&] { return blocks_.size() == 1; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return blocks_.size() == 1; }));
   reader.join();
 
   EXPECT_EQ(blocks_[0].size(), 15u) << "three records arrive as one block";
@@ -159,12 +153,12 @@ TEST_F(PipeClientTest, EmptyReadDispatchesNothingAndHandlerErrorsAreSwallowed) {
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
 
   ASSERT_EQ(service.SendBlock(""), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return !ReadCounts().empty(); }));
+  ASSERT_TRUE(PumpUntilDone([&] { return !ReadCounts().empty(); }));
   EXPECT_EQ(ReadCounts()[0], 0u) << "the empty block is read as zero bytes";
   ASSERT_EQ(service.SendQueries(1), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return calls == 1; }));
   ASSERT_EQ(service.SendQueries(2), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return calls == 2; }));
 
   EXPECT_EQ(sizes, (std::vector<std::uint32_t>{5, 10})) << "nothing for the empty read";
   for (const std::string& line : LogLines()) EXPECT_EQ(line.find("failed"), std::string::npos);
@@ -182,7 +176,7 @@ TEST_F(PipeClientTest, RecordsAreFramedAndOversizedPayloadsRefused) {
   client.SetOnConnected([&] { connected = true; });
   client.Start();
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return connected; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return connected; }));
 
   ASSERT_TRUE(client.SendToServer(StatusNotReady, nullptr, 0));
   std::string bytes;
@@ -213,9 +207,10 @@ TEST_F(PipeClientTest, RecordsAreFramedAndOversizedPayloadsRefused) {
 TEST_F(PipeClientTest, TerminatedWhileWaitingForTheServiceItEndsWithoutConnecting) {
   TPipeClient client(pipe_name_, event_name_);
   client.Start();
-  ASSERT_TRUE(PumpUntil([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
+  ASSERT_TRUE(
+      PumpUntilDone([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
   client.Terminate();
-  ASSERT_TRUE(PumpUntil([&] { return client.Finished(); }));
+  ASSERT_TRUE(PumpUntilDone([&] { return client.Finished(); }));
   EXPECT_FALSE(LogHas("TPipeClient.Execute: Connected"));
   EXPECT_EQ(LogLines().size(), 1u) << "retries are not logged";
 }
@@ -225,13 +220,14 @@ TEST_F(PipeClientTest, ServiceStartedLaterIsFoundThroughTheStartEvent) {
   bool connected = false;
   client.SetOnConnected([&] { connected = true; });
   client.Start();
-  ASSERT_TRUE(PumpUntil([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
+  ASSERT_TRUE(
+      PumpUntilDone([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
 
   ServiceStandIn service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   ASSERT_EQ(service.SignalStart(), 0u);
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return connected; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return connected; }));
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], "TPipeClient.Execute: Connected");
@@ -244,10 +240,10 @@ TEST_F(PipeClientTest, ServiceClosingItsEndStopsTheClientForGood) {
   AnswerQueries(client, {StatusNotReady});
   client.Start();
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return PendingReads() >= 1; }));
+  ASSERT_TRUE(PumpUntilDone([&] { return PendingReads() >= 1; }));
 
   service.ClosePipe();
-  ASSERT_TRUE(PumpUntil([&] { return client.Finished(); })) << "ends without being told";
+  ASSERT_TRUE(PumpUntilDone([&] { return client.Finished(); })) << "ends without being told";
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "TPipeClient.Execute: Connected");
@@ -270,7 +266,7 @@ TEST_F(PipeClientTest, DestroyingAConnectedClientInterruptsItsRead) {
     TPipeClient client(pipe_name_, event_name_);
     client.Start();
     ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
-    ASSERT_TRUE(PumpUntil([&] { return PendingReads() >= 1; }));
+    ASSERT_TRUE(PumpUntilDone([&] { return PendingReads() >= 1; }));
   }
   EXPECT_FALSE(LogHas("TPipeClient.Execute: GetOverlappedResult failed"));
   std::string nothing;

@@ -22,16 +22,11 @@
 namespace {
 
 constexpr int kGenerousMs = 60000;
-const char kPath[] = "/scripts/whatismyip.php";
 
-bool PumpUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    platform::WaitAndPumpSynchronizedCalls(10);
-  }
-  return true;
+bool PumpUntilDone(const std::function<bool()>& done) {
+  return test_support::PumpUntil(done, kGenerousMs);
 }
+const char kPath[] = "/scripts/whatismyip.php";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -139,7 +134,7 @@ class RefreshIPThreadTest : public ::testing::Test {
     settings_.Set(0, "");
   }
   void TearDown() override {
-    EXPECT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
+    EXPECT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
     ResetIPLookupForTesting();
     InitLog(false);
   }
@@ -164,7 +159,7 @@ TEST_F(RefreshIPThreadTest, AddressAndLineEndYieldTheAddressOnTheWindowThread) {
   LocalHttpServer server({"203.0.113.7\r\n"});
   SetIPLookupForTesting(50, server.Url());
   StartLookup();
-  ASSERT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
+  ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 
   ASSERT_EQ(found_.size(), 1u);
   EXPECT_EQ(found_[0], "203.0.113.7");
@@ -201,12 +196,12 @@ TEST_F(RefreshIPThreadTest, NothingListeningOrBlankBodyReportsNothingAndLogsNoth
   }
   SetIPLookupForTesting(0, closed);
   StartLookup();
-  ASSERT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
+  ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 
   LocalHttpServer blank({" \r\n\t \r\n"});
   SetIPLookupForTesting(0, blank.Url());
   StartLookup();
-  ASSERT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
+  ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
   EXPECT_EQ(blank.Requests().size(), 1u);
 
   EXPECT_TRUE(found_.empty());
@@ -221,7 +216,7 @@ TEST_F(RefreshIPThreadTest, TwoLookupsStartedTogetherBothReport) {
   // thread is still waiting.
   auto* second = new TRefreshIPThread();
   second->SetOnIPFound([this](const std::string& ip) { found_.push_back(ip); });
-  ASSERT_TRUE(PumpUntil([] { return RunningIPLookups() == 0; }));
+  ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 
   std::sort(found_.begin(), found_.end());
   EXPECT_EQ(found_, (std::vector<std::string>{"198.51.100.1", "198.51.100.2"}));

@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/Thread.h"
 
 namespace test_support {
 
@@ -47,6 +48,15 @@ IsolatedSystem::~IsolatedSystem() {
 std::string IsolatedSystem::CommonDocuments() const { return root_ / "Documents"; }
 
 std::string IsolatedSystem::AppData() const { return root_ / "AppData"; }
+
+bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::WaitAndPumpSynchronizedCalls(10);
+  }
+  return true;
+}
 
 std::string ReadFileOrMissing(const std::string& path) {
   const auto content = platform::ReadWholeFile(path);

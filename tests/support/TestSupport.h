@@ -2,6 +2,7 @@
 // that no test touches a real user's files or settings.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace test_support {
@@ -38,6 +39,11 @@ class IsolatedSystem {
  private:
   TempFolder root_;
 };
+
+// Runs the window thread's side of the synchronized calls until `done`
+// holds; false when it still does not after `timeout_ms` (a generous bound
+// that only keeps a broken test from hanging).
+bool PumpUntil(const std::function<bool()>& done, int timeout_ms);
 
 // The file's bytes, or "<missing>" when it cannot be read.
 std::string ReadFileOrMissing(const std::string& path);
