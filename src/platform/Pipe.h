@@ -4,7 +4,10 @@
 // namespace named after the pipe (each write arrives as one read, a write of
 // zero bytes as a read of zero bytes, and names vanish with their owner); a
 // named event is a small shared file in NIMBRA_NAMED_OBJECTS (default
-// /dev/shm) whose word the waiters sleep on.
+// /dev/shm) holding one word, which waiters look at every few milliseconds.
+//
+// On both, a block written larger than a read asks for is delivered in
+// pieces: each read takes as much of the rest as fits, nothing is lost.
 // Results are 0 or a system error code (SysErrorText-ready).
 #pragma once
 
@@ -43,9 +46,11 @@ class PipeClientEnd {
   // Waits without time limit for the pending read, or until Interrupt.
   std::uint32_t FinishRead(std::uint32_t& read);
 
-  // Writes all `size` bytes and waits, without time limit, until the system
-  // has taken them (or until Interrupt).
-  std::uint32_t Write(const void* data, std::uint32_t size);
+  // Writes all `size` bytes as one block and waits until the system has
+  // taken them, at most timeout_ms (< 0: for ever; 0: only what goes at
+  // once) or until Interrupt. A write that runs out of time is cancelled
+  // (PipeTimedOut()).
+  std::uint32_t Write(const void* data, std::uint32_t size, int timeout_ms);
 
   // From any thread: ends the waits of FinishRead and Write, now and later,
   // with the aborted-operation error.

@@ -27,11 +27,14 @@ class TcpSocket {
   // nothing appended means the peer closed the connection. timeout_ms < 0
   // waits for ever; when it runs out the result is SocketTimedOut().
   std::uint32_t Receive(std::string& out, std::size_t max, int timeout_ms);
-  // Drops whatever input has already arrived, without waiting.
-  void DiscardPendingInput();
+  // Drops input that has already arrived, without waiting, and at most
+  // `max_bytes` of it: a peer that keeps sending cannot hold the caller.
+  void DiscardPendingInput(std::size_t max_bytes = 65536);
   void ShutdownSend();
   void Close();
   bool IsOpen() const { return handle_ != kInvalid; }
+  // The dotted IPv4 address of the other end; "" when there is none.
+  std::string PeerAddress() const;
 
  private:
   friend class TcpListener;

@@ -37,38 +37,54 @@ char32_t NextCodePoint(std::string_view text, std::size_t& i) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
+  // One append per code point: appending byte by byte dominated the
+  // language-file reader's time.
+  char bytes[4];
+  std::size_t count;
   if (cp < 0x80) {
     out += static_cast<char>(cp);
+    return;
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
+    bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    count = 2;
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    count = 3;
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    count = 4;
   }
+  out.append(bytes, count);
 }
 
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  std::u16string out(text.size(), u'\0');
+  std::size_t used = 0;
   std::size_t i = 0;
   while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out[used++] = static_cast<char16_t>(text[i++]);
+      continue;
+    }
     const char32_t cp = NextCodePoint(text, i);
+    // A four-byte sequence gives two units, so the output never outgrows
+    // the input.
     if (cp >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      out[used++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out[used++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
-      out += static_cast<char16_t>(cp);
+      out[used++] = static_cast<char16_t>(cp);
     }
   }
+  out.resize(used);
   return out;
 }
 
@@ -86,6 +102,29 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
     AppendUtf8(out, cp);
   }
+  return out;
+}
+
+std::string ReplaceMalformedUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  // Well-formed runs are copied whole: a well-formed sequence is its own
+  // shortest encoding.
+  std::size_t run = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    if (NextCodePoint(text, i) == 0xFFFD) {
+      out.append(text.data() + run, start - run);
+      out.append("\xEF\xBF\xBD");
+      run = i;
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
   return out;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/ExceptionHook.h"
 #include "platform/ExceptionHookInternal.h"
+#include "platform/posix/ElfSymbols.h"
 
 namespace platform {
 
@@ -60,9 +61,13 @@ void StackBounds(std::uintptr_t& low, std::uintptr_t& high) {
 StackFrame Resolve(std::uintptr_t address) {
   StackFrame frame;
   frame.address = address;
+  // address - 1 lies inside the call instruction, so inside the caller. The
+  // object's own symbol table knows the routines that the dynamic symbols
+  // leave out (static ones, those of anonymous namespaces).
+  frame.routine = posix::RoutineOfLoadedCode(address - 1);
   Dl_info info{};
-  // address - 1 lies inside the call instruction, so inside the caller.
-  if (dladdr(reinterpret_cast<void*>(address - 1), &info) != 0 && info.dli_sname != nullptr) {
+  if (frame.routine.empty() && dladdr(reinterpret_cast<void*>(address - 1), &info) != 0 &&
+      info.dli_sname != nullptr) {
     frame.routine = internal::RoutineName(info.dli_sname);
   }
   return frame;

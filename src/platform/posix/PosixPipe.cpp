@@ -1,16 +1,14 @@
 // The named pipe and named event stand-ins: abstract-namespace Unix-domain
-// sequenced-packet sockets and a shared word that waiters sleep on (futex).
+// sequenced-packet sockets and a word in a shared file that waiters poll.
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -19,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <thread>
 
 #include "platform/Pipe.h"
 
@@ -102,6 +102,38 @@ std::uint32_t SendPacket(int fd, const void* data, std::size_t size, int stop, i
   }
 }
 
+// One block for a read of `size` bytes: a larger one is taken whole and
+// handed out piece by piece (as a Windows client in byte mode reads a
+// message), so nothing of it is lost.
+std::uint32_t ReceiveBlock(int fd, std::string& rest, std::size_t& rest_at, void* buffer,
+                           std::size_t size, std::size_t& read) {
+  read = 0;
+  if (rest_at < rest.size()) {
+    read = std::min(size, rest.size() - rest_at);
+    std::memcpy(buffer, rest.data() + rest_at, read);
+    rest_at += read;
+    if (rest_at == rest.size()) {
+      rest.clear();
+      rest_at = 0;
+    }
+    return 0;
+  }
+  const ssize_t whole = recv(fd, nullptr, 0, MSG_DONTWAIT | MSG_PEEK | MSG_TRUNC);
+  if (whole > 0 && static_cast<std::size_t>(whole) > size) {
+    rest.resize(static_cast<std::size_t>(whole));
+    std::size_t got = 0;
+    const std::uint32_t error = ReceivePacket(fd, rest.data(), rest.size(), got);
+    if (error != 0) {
+      rest.clear();
+      return error;
+    }
+    rest.resize(got);
+    rest_at = 0;
+    return ReceiveBlock(fd, rest, rest_at, buffer, size, read);
+  }
+  return ReceivePacket(fd, buffer, size, read);
+}
+
 }  // namespace
 
 std::uint32_t PipeIoPending() { return EINPROGRESS; }
@@ -115,6 +147,9 @@ struct PipeClientEnd::State {
   int stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   void* pending_buffer = nullptr;
   std::size_t pending_size = 0;
+  // The rest of a block larger than the last read, for the reads after it.
+  std::string rest;
+  std::size_t rest_at = 0;
   ~State() {
     if (stop >= 0) close(stop);
   }
@@ -147,7 +182,7 @@ std::uint32_t PipeClientEnd::BeginRead(void* buffer, std::uint32_t size, std::ui
   const int fd = state_->fd.load();
   if (fd < 0) return EBADF;
   std::size_t got = 0;
-  const std::uint32_t error = ReceivePacket(fd, buffer, size, got);
+  const std::uint32_t error = ReceiveBlock(fd, state_->rest, state_->rest_at, buffer, size, got);
   if (error == EAGAIN) {
     state_->pending_buffer = buffer;
     state_->pending_size = size;
@@ -165,18 +200,19 @@ std::uint32_t PipeClientEnd::FinishRead(std::uint32_t& read) {
     const std::uint32_t waited = WaitReady(fd, POLLIN | POLLRDHUP, state_->stop, -1);
     if (waited != 0) return waited;
     std::size_t got = 0;
-    const std::uint32_t error =
-        ReceivePacket(fd, state_->pending_buffer, state_->pending_size, got);
+    const std::uint32_t error = ReceiveBlock(fd, state_->rest, state_->rest_at,
+                                             state_->pending_buffer, state_->pending_size, got);
     if (error == EAGAIN) continue;
     read = static_cast<std::uint32_t>(error == 0 ? got : 0);
     return error;
   }
 }
 
-std::uint32_t PipeClientEnd::Write(const void* data, std::uint32_t size) {
+std::uint32_t PipeClientEnd::Write(const void* data, std::uint32_t size, int timeout_ms) {
   const int fd = state_->fd.load();
   if (fd < 0) return EBADF;
-  return SendPacket(fd, data, size, state_->stop, -1);
+  // A packet goes whole or not at all: running out of time cancels it.
+  return SendPacket(fd, data, size, state_->stop, timeout_ms);
 }
 
 void PipeClientEnd::Interrupt() {
@@ -187,6 +223,8 @@ void PipeClientEnd::Interrupt() {
 void PipeClientEnd::Close() {
   int fd = state_->fd.exchange(-1);
   CloseFd(fd);
+  state_->rest.clear();
+  state_->rest_at = 0;
 }
 
 // ---- server end
@@ -265,14 +303,16 @@ std::string NamedObjectFolder() {
   return folder != nullptr && *folder != 0 ? folder : "/dev/shm";
 }
 
-long Futex(std::uint32_t* word, int operation, std::uint32_t value, const timespec* timeout) {
-  return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
-}
+// How often a waiter looks at the word.
+constexpr int kEventPollMs = 5;
 
 }  // namespace
 
+// The word is read and written through the file, never mapped: anyone may
+// truncate a file in a shared folder, and a mapping of a truncated file
+// kills its reader (SIGBUS). A truncated or shortened word reads as not set.
 struct NamedEvent::State {
-  std::uint32_t* word = nullptr;
+  int fd = -1;
 };
 
 NamedEvent::NamedEvent() : state_(std::make_unique<State>()) {}
@@ -285,64 +325,86 @@ std::uint32_t NamedEvent::OpenOrCreate(const std::string& name) {
   if (file_name.size() > NAME_MAX) return ENAMETOOLONG;
   const std::string folder = NamedObjectFolder();
   mkdir(folder.c_str(), 0777);
-  int fd = open((folder + "/" + file_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // Whatever another user left under the name must be a plain file of its
+  // own: not a link (which would have this process write to the file it
+  // points to), nor a FIFO or device, nor a second name of another file.
+  int fd = open((folder + "/" + file_name).c_str(),
+                O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) return Err();
-  // A new file reads as zero: not signalled. Growing an existing word to its
-  // own size leaves it as it is.
   struct stat status {};
-  if (fstat(fd, &status) != 0 || (status.st_size < static_cast<off_t>(sizeof(std::uint32_t)) &&
-                                  ftruncate(fd, sizeof(std::uint32_t)) != 0)) {
+  if (fstat(fd, &status) != 0) {
     const std::uint32_t error = Err();
     close(fd);
     return error;
   }
-  void* mapped = mmap(nullptr, sizeof(std::uint32_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  const std::uint32_t error = mapped == MAP_FAILED ? Err() : 0;
-  close(fd);
-  if (error != 0) return error;
-  state_->word = static_cast<std::uint32_t*>(mapped);
+  if (!S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+      status.st_size > static_cast<off_t>(sizeof(std::uint32_t))) {
+    close(fd);
+    return EINVAL;
+  }
+  // A new file reads as zero: not signalled.
+  if (status.st_size < static_cast<off_t>(sizeof(std::uint32_t)) &&
+      ftruncate(fd, sizeof(std::uint32_t)) != 0) {
+    const std::uint32_t error = Err();
+    close(fd);
+    return error;
+  }
+  state_->fd = fd;
   return 0;
 }
+
+namespace {
+
+bool WordIsSet(int fd) {
+  std::uint32_t word = 0;
+  const ssize_t n = pread(fd, &word, sizeof word, 0);
+  return n == static_cast<ssize_t>(sizeof word) && word != 0;
+}
+
+std::uint32_t StoreWord(int fd, std::uint32_t value) {
+  for (;;) {
+    const ssize_t n = pwrite(fd, &value, sizeof value, 0);
+    if (n == static_cast<ssize_t>(sizeof value)) return 0;
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? Err() : EIO;
+  }
+}
+
+}  // namespace
 
 bool NamedEvent::Wait(int timeout_ms) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-  if (state_->word == nullptr) {
+  if (state_->fd < 0) {
     const timespec pause{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
     if (timeout_ms > 0) nanosleep(&pause, nullptr);
     return false;
   }
-  std::atomic_ref<std::uint32_t> word(*state_->word);
   for (;;) {
-    if (word.load() != 0) return true;
+    if (WordIsSet(state_->fd)) return true;
     const auto left = deadline - Clock::now();
     if (timeout_ms >= 0 && left <= Clock::duration::zero()) return false;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec remaining{static_cast<time_t>(ns / 1000000000),
-                             static_cast<long>(ns % 1000000000)};
-    // Shared, not private: the word lives in a file other processes map.
-    Futex(state_->word, FUTEX_WAIT, 0, timeout_ms < 0 ? nullptr : &remaining);
+    auto pause = std::chrono::milliseconds(kEventPollMs);
+    if (timeout_ms >= 0 && left < pause) {
+      std::this_thread::sleep_for(left);
+    } else {
+      std::this_thread::sleep_for(pause);
+    }
   }
 }
 
 std::uint32_t NamedEvent::Set() {
-  if (state_->word == nullptr) return EBADF;
-  std::atomic_ref<std::uint32_t>(*state_->word).store(1);
-  Futex(state_->word, FUTEX_WAKE, INT_MAX, nullptr);
-  return 0;
+  if (state_->fd < 0) return EBADF;
+  return StoreWord(state_->fd, 1);
 }
 
 std::uint32_t NamedEvent::Reset() {
-  if (state_->word == nullptr) return EBADF;
-  std::atomic_ref<std::uint32_t>(*state_->word).store(0);
-  return 0;
+  if (state_->fd < 0) return EBADF;
+  return StoreWord(state_->fd, 0);
 }
 
-void NamedEvent::Close() {
-  if (state_->word != nullptr) munmap(state_->word, sizeof(std::uint32_t));
-  state_->word = nullptr;
-}
+void NamedEvent::Close() { CloseFd(state_->fd); }
 
-bool NamedEvent::IsOpen() const { return state_->word != nullptr; }
+bool NamedEvent::IsOpen() const { return state_->fd >= 0; }
 
 }  // namespace platform

@@ -13,24 +13,15 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/RegistryInternal.h"
+#include "platform/posix/PosixRegistryText.h"
 
 namespace platform {
 
 namespace {
 
-struct Value {
-  std::string name;
-  RegValue data;
-};
-
-struct Key {
-  std::string path;  // as first created, root included
-  std::vector<Value> values;
-};
-
-// Keys by lower-cased full path, in the order of the map (sorted), which
-// keeps the file stable between rewrites.
-using Hive = std::map<std::string, Key>;
+using Value = posix::RegistryValue;
+using Key = posix::RegistryKey;
+using Hive = posix::RegistryHive;
 
 std::mutex g_mutex;
 std::string g_file;
@@ -160,6 +151,19 @@ bool ParseValue(const std::string& line, Value& value) {
     for (std::size_t k = 0; k + 2 <= digits.size(); k += 3) {
       data.bytes += static_cast<char>(std::strtoul(digits.substr(k, 2).c_str(), nullptr, 16));
     }
+    // The types with a form of their own take their value from the bytes,
+    // so that the value reads the same after the file is written back.
+    if (data.type == RegType::String || data.type == RegType::ExpandString) {
+      data.text = data.bytes;
+      data.bytes.clear();
+    } else if (data.type == RegType::DWord) {
+      if (data.bytes.size() != 4) return false;
+      data.dword = 0;
+      for (int b = 3; b >= 0; --b) {
+        data.dword = data.dword << 8 | static_cast<unsigned char>(data.bytes[b]);
+      }
+      data.bytes.clear();
+    }
     return true;
   }
   data.type = RegType::String;
@@ -185,17 +189,30 @@ std::string FormatValue(const Value& value) {
   }
 }
 
-// Lines that cannot be read are skipped: a damaged file loses only them.
 Hive Load() {
-  Hive hive;
   const auto content = ReadWholeFile(g_file);
-  if (!content) return hive;
+  return content ? posix::ParseRegistryText(*content) : Hive();
+}
+
+std::uint32_t Save(const Hive& hive) {
+  const std::string text = posix::FormatRegistryText(hive);
+  ForceDirectories(ExtractFilePath(g_file));
+  if (!ReplaceFileAtomically(g_file, text))
+    return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO;
+  return 0;
+}
+
+}  // namespace
+
+// Lines that cannot be read are skipped: a damaged file loses only them.
+posix::RegistryHive posix::ParseRegistryText(std::string_view content) {
+  Hive hive;
   Key* current = nullptr;
   std::size_t start = 0;
-  while (start < content->size()) {
-    std::size_t end = content->find('\n', start);
-    if (end == std::string::npos) end = content->size();
-    std::string line = content->substr(start, end - start);
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line(content.substr(start, end - start));
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == ';') continue;
@@ -212,17 +229,16 @@ Hive Load() {
   return hive;
 }
 
-std::uint32_t Save(const Hive& hive) {
+std::string posix::FormatRegistryText(const RegistryHive& hive) {
   std::string text = "; registry stand-in\n";
   for (const auto& [lower, key] : hive) {
     text += "\n[" + key.path + "]\n";
     for (const Value& value : key.values) text += FormatValue(value) + "\n";
   }
-  ForceDirectories(ExtractFilePath(g_file));
-  if (!ReplaceFileAtomically(g_file, text))
-    return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO;
-  return 0;
+  return text;
 }
+
+namespace {
 
 void EnsureFileName() {
   if (!g_file.empty()) return;

@@ -108,10 +108,16 @@ std::uint32_t TcpSocket::Receive(std::string& out, std::size_t max, int timeout_
   }
 }
 
-void TcpSocket::DiscardPendingInput() {
+void TcpSocket::DiscardPendingInput(std::size_t max_bytes) {
   if (!IsOpen()) return;
   char buffer[4096];
-  while (recv(static_cast<int>(handle_), buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+  std::size_t dropped = 0;
+  while (dropped < max_bytes) {
+    const std::size_t want =
+        max_bytes - dropped < sizeof buffer ? max_bytes - dropped : sizeof buffer;
+    const ssize_t n = recv(static_cast<int>(handle_), buffer, want, MSG_DONTWAIT);
+    if (n <= 0) break;
+    dropped += static_cast<std::size_t>(n);
   }
 }
 
@@ -142,6 +148,19 @@ std::uint32_t TcpListener::Listen(const std::string& host, std::uint16_t port) {
   port_ = ntohs(address.sin_port);
   handle_ = fd;
   return 0;
+}
+
+std::string TcpSocket::PeerAddress() const {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  char text[INET_ADDRSTRLEN] = {};
+  if (!IsOpen() ||
+      getpeername(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+      address.sin_family != AF_INET ||
+      inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
+    return "";
+  }
+  return text;
 }
 
 std::uint32_t TcpListener::Accept(TcpSocket& out, int timeout_ms) {

@@ -1,4 +1,6 @@
 // HTTP through WinINet, with the system's preconfigured Internet settings.
+// The library is loaded on the first lookup, not at start: it and what it
+// pulls in cost the window's first paint and are needed only 20 s later.
 #include <windows.h>
 #include <wininet.h>
 
@@ -8,6 +10,44 @@
 namespace platform {
 
 using win32::W;
+
+namespace {
+
+struct WinInet {
+  decltype(&InternetOpenW) open = nullptr;
+  decltype(&InternetOpenUrlW) open_url = nullptr;
+  decltype(&InternetReadFile) read_file = nullptr;
+  decltype(&InternetCloseHandle) close_handle = nullptr;
+  DWORD error = 0;
+};
+
+template <class Proc>
+void Find(HMODULE module, const char* name, Proc& proc) {
+  proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loaded once, by whichever lookup thread comes first.
+const WinInet& Library() {
+  static const WinInet library = [] {
+    WinInet loaded;
+    HMODULE module = LoadLibraryW(L"wininet.dll");
+    if (module == nullptr) {
+      loaded.error = GetLastError();
+      return loaded;
+    }
+    Find(module, "InternetOpenW", loaded.open);
+    Find(module, "InternetOpenUrlW", loaded.open_url);
+    Find(module, "InternetReadFile", loaded.read_file);
+    Find(module, "InternetCloseHandle", loaded.close_handle);
+    if (!loaded.open || !loaded.open_url || !loaded.read_file || !loaded.close_handle) {
+      loaded.error = ERROR_PROC_NOT_FOUND;
+    }
+    return loaded;
+  }();
+  return library;
+}
+
+}  // namespace
 
 struct InternetSession::State {
   HINTERNET handle = nullptr;
@@ -22,13 +62,14 @@ InternetSession::~InternetSession() { Close(); }
 
 std::uint32_t InternetSession::Open(const std::string& agent) {
   Close();
+  if (Library().error != 0) return Library().error;
   state_->handle =
-      InternetOpenW(W(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      Library().open(W(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   return state_->handle != nullptr ? 0 : GetLastError();
 }
 
 void InternetSession::Close() {
-  if (state_->handle != nullptr) InternetCloseHandle(state_->handle);
+  if (state_->handle != nullptr) Library().close_handle(state_->handle);
   state_->handle = nullptr;
 }
 
@@ -44,7 +85,7 @@ std::uint32_t InternetRequest::Open(InternetSession& session, const std::string&
   // request so that a proxy does not answer from its own cache either.
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
-  state_->handle = InternetOpenUrlW(session.state_->handle, W(url).c_str(), nullptr, 0, flags, 0);
+  state_->handle = Library().open_url(session.state_->handle, W(url).c_str(), nullptr, 0, flags, 0);
   return state_->handle != nullptr ? 0 : GetLastError();
 }
 
@@ -52,13 +93,13 @@ std::uint32_t InternetRequest::Read(void* buffer, std::uint32_t size, std::uint3
   read = 0;
   if (state_->handle == nullptr) return ERROR_INVALID_HANDLE;
   DWORD got = 0;
-  if (!InternetReadFile(state_->handle, buffer, size, &got)) return GetLastError();
+  if (!Library().read_file(state_->handle, buffer, size, &got)) return GetLastError();
   read = got;
   return 0;
 }
 
 void InternetRequest::Close() {
-  if (state_->handle != nullptr) InternetCloseHandle(state_->handle);
+  if (state_->handle != nullptr) Library().close_handle(state_->handle);
   state_->handle = nullptr;
 }
 

@@ -28,9 +28,14 @@ std::uint32_t Complete(HANDLE handle, OVERLAPPED& overlapped, HANDLE stop, DWORD
   if (waited != WAIT_OBJECT_0) {
     CancelIoEx(handle, &overlapped);
     if (GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) return 0;
+    if (GetLastError() == ERROR_MORE_DATA) return 0;
     return waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : ERROR_OPERATION_ABORTED;
   }
-  if (!GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) return GetLastError();
+  if (!GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) {
+    // A message larger than the read: this piece now, the rest next time.
+    if (GetLastError() == ERROR_MORE_DATA) return 0;
+    return GetLastError();
+  }
   return 0;
 }
 
@@ -83,12 +88,21 @@ bool PipeClientEnd::IsOpen() const { return state_->pipe.load() != INVALID_HANDL
 std::uint32_t PipeClientEnd::BeginRead(void* buffer, std::uint32_t size, std::uint32_t& read) {
   read = 0;
   DWORD got = 0;
-  if (ReadFile(state_->pipe.load(), buffer, size, &got, state_->read.Fresh())) {
+  HANDLE pipe = state_->pipe.load();
+  if (ReadFile(pipe, buffer, size, &got, state_->read.Fresh())) {
     ResetEvent(state_->read.event);
     read = got;
     return 0;
   }
-  return GetLastError();
+  const DWORD error = GetLastError();
+  if (error == ERROR_MORE_DATA) {
+    // A message larger than the read: this piece now, the rest next time.
+    GetOverlappedResult(pipe, &state_->read.record, &got, FALSE);
+    ResetEvent(state_->read.event);
+    read = got;
+    return 0;
+  }
+  return error;
 }
 
 std::uint32_t PipeClientEnd::FinishRead(std::uint32_t& read) {
@@ -100,14 +114,15 @@ std::uint32_t PipeClientEnd::FinishRead(std::uint32_t& read) {
   return error;
 }
 
-std::uint32_t PipeClientEnd::Write(const void* data, std::uint32_t size) {
+std::uint32_t PipeClientEnd::Write(const void* data, std::uint32_t size, int timeout_ms) {
   HANDLE pipe = state_->pipe.load();
   DWORD written = 0;
   if (WriteFile(pipe, data, size, &written, state_->write.Fresh())) return 0;
   const DWORD error = GetLastError();
   if (error != ERROR_IO_PENDING) return error;
-  // A pending write counts only once it has really completed.
-  return Complete(pipe, state_->write.record, state_->stop, INFINITE, written);
+  // A pending write counts only once it has really completed; one that runs
+  // out of time is cancelled and waited for, so its buffer is free again.
+  return Complete(pipe, state_->write.record, state_->stop, Timeout(timeout_ms), written);
 }
 
 void PipeClientEnd::Interrupt() { SetEvent(state_->stop); }

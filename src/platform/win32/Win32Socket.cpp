@@ -106,12 +106,18 @@ std::uint32_t TcpSocket::Receive(std::string& out, std::size_t max, int timeout_
   return 0;
 }
 
-void TcpSocket::DiscardPendingInput() {
+void TcpSocket::DiscardPendingInput(std::size_t max_bytes) {
   if (!IsOpen()) return;
   char buffer[4096];
+  std::size_t dropped = 0;
   u_long available = 0;
-  while (ioctlsocket(S(handle_), FIONREAD, &available) == 0 && available > 0) {
-    if (recv(S(handle_), buffer, sizeof buffer, 0) <= 0) break;
+  while (dropped < max_bytes && ioctlsocket(S(handle_), FIONREAD, &available) == 0 &&
+         available > 0) {
+    std::size_t want = max_bytes - dropped < sizeof buffer ? max_bytes - dropped : sizeof buffer;
+    if (want > available) want = available;
+    const int n = recv(S(handle_), buffer, static_cast<int>(want), 0);
+    if (n <= 0) break;
+    dropped += static_cast<std::size_t>(n);
   }
 }
 
@@ -145,6 +151,20 @@ std::uint32_t TcpListener::Listen(const std::string& host, std::uint16_t port) {
   port_ = ntohs(address.sin_port);
   handle_ = static_cast<std::intptr_t>(s);
   return 0;
+}
+
+std::string TcpSocket::PeerAddress() const {
+  sockaddr_in address{};
+  int size = sizeof address;
+  char text[INET_ADDRSTRLEN] = {};
+  if (!IsOpen() ||
+      getpeername(static_cast<SOCKET>(handle_), reinterpret_cast<sockaddr*>(&address), &size) !=
+          0 ||
+      address.sin_family != AF_INET ||
+      inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) {
+    return "";
+  }
+  return text;
 }
 
 std::uint32_t TcpListener::Accept(TcpSocket& out, int timeout_ms) {
