@@ -10,3 +10,7 @@ void InitAppFolders(const std::string& DataPath);
 const std::string& ApplicationFolder();
 // The data folder, with a trailing separator; empty before InitAppFolders.
 const std::string& DataFolder();
+
+// Tests put the program's own files (skins, language files, engine library)
+// in a folder of their own.
+void SetApplicationFolderForTesting(const std::string& Folder);

@@ -1,6 +1,7 @@
 #include "core/Logger.h"
 
 #include <cstdio>
+#include <mutex>
 #include <typeinfo>
 
 #include "core/AppFolders.h"
@@ -26,6 +27,11 @@ void FileLineWriter(const std::string& line) {
   bytes += "\r\n";
   platform::AppendToFile(g_log_file_name, bytes);
 }
+
+// Lines and exception blocks from several threads come out whole, one after
+// the other. Recursive: a fault while a line is written reports on the same
+// thread.
+std::recursive_mutex g_write_mutex;
 
 void WriteLine(const std::string& line) {
   if (g_line_writer != nullptr) g_line_writer(line);
@@ -63,6 +69,7 @@ std::string Description(const platform::RaisedException& e) {
 
 void ExceptionNotifier(const platform::RaisedException& e) {
   if (!g_log_enabled) return;
+  std::lock_guard<std::recursive_mutex> lock(g_write_mutex);
   WriteLine("");
   WriteLine(FormatLogStamp(platform::Now(), platform::TimeSeparator()));
   WriteLine(Description(e));
@@ -105,11 +112,36 @@ void StartExceptionLog() {
 void LogMessage(const std::string& Message, const std::string& Source) {
   if (!g_log_enabled) return;
   try {
-    WriteLine(FormatLogStamp(platform::Now(), platform::TimeSeparator()) + " " + Source + ": " +
-              Message);
+    const std::string line = FormatLogStamp(platform::Now(), platform::TimeSeparator()) + " " +
+                             EscapeControlCharacters(Source) + ": " +
+                             EscapeControlCharacters(Message);
+    std::lock_guard<std::recursive_mutex> lock(g_write_mutex);
+    WriteLine(line);
   } catch (...) {
     // Callers log from inside their own handlers: nothing may come back.
   }
+}
+
+std::string EscapeControlCharacters(const std::string& Text) {
+  const auto is_control = [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  };
+  bool any = false;
+  for (const char c : Text) any = any || is_control(c);
+  if (!any) return Text;
+  std::string out;
+  out.reserve(Text.size() + 16);
+  for (const char c : Text) {
+    if (is_control(c)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::string SysErrorText(std::uint32_t Code) {

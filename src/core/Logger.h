@@ -27,8 +27,14 @@ void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath);
 // Installs the exception notifier; it writes only while logging is on.
 void StartExceptionLog();
 
-// One stamped line "<stamp> <Source>: <Message>". Never raises.
+// One stamped line "<stamp> <Source>: <Message>", control characters in
+// Source and Message escaped (so text from a peer cannot start a line of its
+// own). Lines and exception blocks of several threads never interleave.
+// Never raises.
 void LogMessage(const std::string& Message, const std::string& Source);
+
+// Every control character (below 0x20, and 0x7F) as "\xNN", upper-case hex.
+std::string EscapeControlCharacters(const std::string& Text);
 
 // "Error %d: %s" with the system's text for `Code`, trailing control
 // characters, blanks and full stops removed.

@@ -117,12 +117,29 @@ bool TPipeClient::SendToServer(std::uint8_t Command, const void* Data, std::uint
   record[4] = Command;
   if (DataSize > 0 && Data != nullptr) std::memcpy(record.data() + 5, Data, DataSize);
 
-  const std::uint32_t error = FPipe.Write(record.data(), kPipeRecordHeaderSize + DataSize);
+  const std::uint32_t error = FPipe.Write(record.data(), kPipeRecordHeaderSize + DataSize,
+                                          FWriteStuck ? 0 : kPipeWriteTimeoutMs);
+  FWriteStuck = error == platform::PipeTimedOut();
   if (error != 0) {
     LogMessage("WriteFile failed " + SysErrorText(error), "TPipeClient.SendToServer");
     return false;
   }
   return true;
+}
+
+void WalkPipeRecords(const void* Data, std::uint32_t DataSize,
+                     const std::function<void(std::uint8_t command)>& OnRecord) {
+  const auto* bytes = static_cast<const std::uint8_t*>(Data);
+  if (bytes == nullptr) return;
+  // 64-bit arithmetic: a huge length field ends the walk instead of wrapping
+  // it back into the block.
+  std::uint64_t offset = 0;
+  while (offset + kPipeRecordHeaderSize <= DataSize) {
+    std::uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
+    OnRecord(bytes[offset + 4]);
+    offset += kPipeRecordHeaderSize + std::uint64_t{length};
+  }
 }
 
 void SetPipeClientReadObserverForTesting(

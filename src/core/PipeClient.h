@@ -3,7 +3,10 @@
 // on the window thread; the owner writes its answers with SendToServer.
 //
 // Record: 4-byte little-endian payload length L, 1-byte command, L bytes of
-// payload; records lie end to end, and one read delivers one block.
+// payload; records lie end to end, and one read delivers one block of at
+// most kPipeBufferSize bytes. A block the service writes larger than that
+// arrives as several blocks (10240 bytes each, the rest in the last), on
+// every platform; records are not joined across blocks.
 #pragma once
 
 #include <array>
@@ -30,6 +33,18 @@ inline constexpr std::uint32_t kPipeRecordHeaderSize = 5;
 // How long the client waits for the start event between attempts to open
 // the pipe.
 inline constexpr int kPipeRetryMs = 1000;
+// How long SendToServer waits for the service to take a record. After a
+// write has run out of time, the next ones take only what goes at once
+// until one gets through: a service that never reads costs the window
+// thread one such wait, not one per answer.
+inline constexpr int kPipeWriteTimeoutMs = 3000;
+
+// Walks the records of one block in order: calls OnRecord with the command
+// of each record whose header lies in the block. A tail shorter than a
+// header is ignored; a record whose payload runs past the end of the block
+// is reported and ends the walk. Lengths near 2^32 cannot wrap around.
+void WalkPipeRecords(const void* Data, std::uint32_t DataSize,
+                     const std::function<void(std::uint8_t command)>& OnRecord);
 
 using TResponseEvent = std::function<void(const void* Data, std::uint32_t DataSize)>;
 using TConnectEvent = std::function<void()>;
@@ -43,8 +58,9 @@ class TPipeClient : public TThread {
   // meanwhile (without running the handlers), so it never waits on itself.
   ~TPipeClient() override;
 
-  // Writes one record; true once the system has taken it. Called on the
-  // window thread (one write at a time).
+  // Writes one record; true once the system has taken it, false (logged as
+  // a failed write) when it could not be written within the write time-out.
+  // Called on the window thread (one write at a time).
   bool SendToServer(std::uint8_t Command, const void* Data, std::uint32_t DataSize);
 
   // Handlers run on the window thread; set and read them there only.
@@ -66,6 +82,7 @@ class TPipeClient : public TThread {
   platform::PipeClientEnd FPipe;
   std::array<std::uint8_t, kPipeBufferSize> FBuffer{};
   std::uint32_t FDataSize = 0;
+  bool FWriteStuck = false;  // the last write ran out of time
   TResponseEvent FResponseEvent;
   TConnectEvent FConnectEvent;
 };

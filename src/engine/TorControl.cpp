@@ -1,13 +1,16 @@
 #include "engine/TorControl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <optional>
 
 #include "core/Logger.h"
+#include "engine/ControlAuth.h"
 #include "platform/Abi.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/Socket.h"
 #include "platform/SysError.h"
 #include "platform/Text.h"
@@ -33,9 +36,9 @@ using DllStartProc = void(PLATFORM_CDECL*)(const char* SettingsPath);
 std::string EngineSettingsText(const std::string& DLLFolder) {
   return std::string("SocksListenAddress ") + kEngineHost + "\r\n" + "SocksPort " +
          std::to_string(kEngineSocksPort) + "\r\n" + "ControlPort " +
-         std::to_string(kEngineControlPort) + "\r\n" + "DataDirectory " + DLLFolder +
-         kCacheFolderName + "\r\n" + "Log warn file " + DLLFolder + kLibraryFileName + ".log" +
-         "\r\n";
+         std::to_string(kEngineControlPort) + "\r\n" + "CookieAuthentication 1\r\n" +
+         "DataDirectory " + DLLFolder + kCacheFolderName + "\r\n" + "Log warn file " + DLLFolder +
+         kLibraryFileName + ".log" + "\r\n";
 }
 
 std::atomic<int> TTorThread::FInstanceCount{0};
@@ -94,90 +97,40 @@ void TTorThread::Execute() {
 // ---------------------------------------------------------------------------
 // Control client
 
-namespace {
-
-const char kSuccessReply[] = "250 OK";
-const char kProgressKey[] = "PROGRESS=";
-
-// One connection to the control port: line-based, 7-bit text, CR LF sent,
-// LF read with a CR before it removed. Whatever is still buffered is dropped
-// when the connection goes.
-class TControlConnection {
- public:
-  TControlConnection() {
-    const std::uint32_t error =
-        FSocket.Connect(kEngineHost, kEngineControlPort, kControlConnectTimeoutMs);
-    if (error == platform::SocketTimedOut()) {
-      throw ESocketTimeout("Connect to " + std::string(kEngineHost) + ":" +
-                           std::to_string(kEngineControlPort) + " timed out");
-    }
-    if (error != 0) throw ESocketError(error);
+void TControlLineBuffer::Append(const char* Bytes, std::size_t Count) {
+  // Read lines are dropped from the front only now and then, so that a long
+  // reply costs no quadratic copying.
+  if (FStart > 0 && FStart >= FBuffer.size() / 2) {
+    FBuffer.erase(0, FStart);
+    FSearched -= FStart;
+    FStart = 0;
   }
-
-  ~TControlConnection() {
-    FSocket.DiscardPendingInput();
-    FSocket.Close();
+  const std::size_t before = FBuffer.size();
+  FBuffer.append(Bytes, Count);
+  // The wire is 7-bit text: anything else is not a character of it.
+  for (std::size_t i = before; i < FBuffer.size(); ++i) {
+    if (static_cast<unsigned char>(FBuffer[i]) > 0x7F) FBuffer[i] = '?';
   }
-
-  void WriteLn(const std::string& line) {
-    if (const std::uint32_t error = FSocket.SendAll(line + "\r\n")) throw ESocketError(error);
-  }
-
-  std::string ReadLn() {
-    // One deadline for the whole line, so an engine that trickles bytes
-    // cannot stretch the wait either.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kControlReadTimeoutMs);
-    std::size_t searched = 0;
-    for (;;) {
-      const std::size_t end = FBuffer.find('\n', searched);
-      if (end != std::string::npos) {
-        std::string line = FBuffer.substr(0, end);
-        FBuffer.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > kMaxControlLine) throw ELineTooLong();
-        return line;
-      }
-      searched = FBuffer.size();
-      // A pending CR may still belong to the line end.
-      if (FBuffer.size() > kMaxControlLine + 1) throw ELineTooLong();
-
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-      if (left <= 0) throw ESocketTimeout("Read timed out");
-      const std::size_t before = FBuffer.size();
-      const std::uint32_t error = FSocket.Receive(FBuffer, 4096, static_cast<int>(left));
-      if (error == platform::SocketTimedOut()) throw ESocketTimeout("Read timed out");
-      if (error != 0) throw ESocketError(error);
-      if (FBuffer.size() == before) throw EConnectionClosed();
-      // The wire is 7-bit text: anything else is not a character of it.
-      for (std::size_t i = before; i < FBuffer.size(); ++i) {
-        if (static_cast<unsigned char>(FBuffer[i]) > 0x7F) FBuffer[i] = '?';
-      }
-    }
-  }
-
- private:
-  platform::TcpSocket FSocket;
-  std::string FBuffer;
-};
-
-// Connects, authenticates (without credentials) and sends `command`; returns
-// the first line of the reply. An unexpected answer to AUTHENTICATE is logged
-// and the command is sent all the same. Network errors raise.
-std::string ControlExchange(const std::string& command, const std::string& source) {
-  TControlConnection connection;
-  connection.WriteLn("AUTHENTICATE");
-  const std::string auth_reply = connection.ReadLn();
-  if (auth_reply != kSuccessReply) LogMessage("AUTHENTICATE reply = " + auth_reply, source);
-  connection.WriteLn(command);
-  return connection.ReadLn();
 }
 
-// The whole number after the first "PROGRESS=", up to the next blank; nothing
-// when the key, the blank or the number is missing.
+std::optional<std::string> TControlLineBuffer::TakeLine() {
+  const std::size_t end = FBuffer.find('\n', std::max(FSearched, FStart));
+  if (end == std::string::npos) {
+    FSearched = FBuffer.size();
+    // A pending CR may still belong to the line end.
+    if (FBuffer.size() - FStart > kMaxControlLine + 1) throw ELineTooLong();
+    return std::nullopt;
+  }
+  std::string line = FBuffer.substr(FStart, end - FStart);
+  FStart = end + 1;
+  FSearched = FStart;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kMaxControlLine) throw ELineTooLong();
+  return line;
+}
+
 std::optional<int> ProgressValue(const std::string& reply) {
+  static const char kProgressKey[] = "PROGRESS=";
   const std::size_t key = reply.find(kProgressKey);
   if (key == std::string::npos) return std::nullopt;
   const std::size_t start = key + sizeof kProgressKey - 1;
@@ -198,6 +151,128 @@ std::optional<int> ProgressValue(const std::string& reply) {
   if (negative) value = -value;
   if (value > INT_MAX || value < INT_MIN) return std::nullopt;
   return static_cast<int>(value);
+}
+
+std::string AuthenticateCommand(const std::string& DLLFolder, const std::string& Source) {
+  static const char kCommand[] = "AUTHENTICATE";
+  std::string settings;
+  const std::string settings_path =
+      platform::IncludeTrailingDelimiter(DLLFolder) + kSettingsFileName;
+  // Without a readable settings file nothing says a cookie is wanted.
+  if (platform::ReadRegularFile(settings_path, kMaxSettingsFileSize, settings) !=
+      platform::RegularFileRead::Ok) {
+    return kCommand;
+  }
+  const engine_auth::TControlAuth auth =
+      engine_auth::ParseControlAuth(platform::AnsiToUtf8(settings), platform::kPathDelim);
+  if (!auth.Cookie) return kCommand;
+
+  std::string path = auth.CookieFile;
+  // An engine program of the host's Unix side (under Wine) names its files
+  // the Unix way.
+  if (platform::kPathDelim == '\\' && !path.empty() && path.front() == '/') {
+    const std::string mapped = platform::PathFromUnixPath(path);
+    if (!mapped.empty()) path = mapped;
+  }
+  std::string reason;
+  std::string cookie;
+  if (path.empty()) {
+    reason = "no data directory in the settings";
+  } else {
+    switch (platform::ReadRegularFile(path, engine_auth::kCookieLength, cookie)) {
+      case platform::RegularFileRead::Ok:
+        if (cookie.size() == engine_auth::kCookieLength) {
+          return std::string(kCommand) + " " + engine_auth::HexText(cookie);
+        }
+        reason = std::to_string(cookie.size()) + " bytes instead of " +
+                 std::to_string(engine_auth::kCookieLength);
+        break;
+      case platform::RegularFileRead::Failed:
+        reason = SysErrorText(platform::LastError());
+        break;
+      case platform::RegularFileRead::NotRegular:
+        reason = "not a regular file";
+        break;
+      case platform::RegularFileRead::TooLarge:
+        reason = "more than " + std::to_string(engine_auth::kCookieLength) + " bytes";
+        break;
+    }
+  }
+  LogMessage("Unusable authentication cookie " + path + ": " + reason, Source);
+  return kCommand;
+}
+
+namespace {
+
+const char kSuccessReply[] = "250 OK";
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, at least 0.
+int MillisecondsLeft(SteadyClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// One connection to the control port: line-based, 7-bit text, CR LF sent,
+// LF read with a CR before it removed. Connect and every read share one
+// deadline. Whatever is still buffered is dropped (up to a bound) when the
+// connection goes.
+class TControlConnection {
+ public:
+  explicit TControlConnection(SteadyClock::time_point deadline) : FDeadline(deadline) {
+    const int left = MillisecondsLeft(FDeadline);
+    const std::uint32_t error = left > 0 ? FSocket.Connect(kEngineHost, kEngineControlPort, left)
+                                         : platform::SocketTimedOut();
+    if (error == platform::SocketTimedOut()) {
+      throw ESocketTimeout("Connect to " + std::string(kEngineHost) + ":" +
+                           std::to_string(kEngineControlPort) + " timed out");
+    }
+    if (error != 0) throw ESocketError(error);
+  }
+
+  ~TControlConnection() {
+    FSocket.DiscardPendingInput(kMaxDiscardedInput);
+    FSocket.Close();
+  }
+
+  void WriteLn(const std::string& line) {
+    if (const std::uint32_t error = FSocket.SendAll(line + "\r\n")) throw ESocketError(error);
+  }
+
+  std::string ReadLn() {
+    for (;;) {
+      if (std::optional<std::string> line = FLines.TakeLine()) return *line;
+      const int left = MillisecondsLeft(FDeadline);
+      if (left <= 0) throw ESocketTimeout("Read timed out");
+      std::string chunk;
+      const std::uint32_t error = FSocket.Receive(chunk, 4096, left);
+      if (error == platform::SocketTimedOut()) throw ESocketTimeout("Read timed out");
+      if (error != 0) throw ESocketError(error);
+      if (chunk.empty()) throw EConnectionClosed();
+      FLines.Append(chunk.data(), chunk.size());
+    }
+  }
+
+ private:
+  SteadyClock::time_point FDeadline;
+  platform::TcpSocket FSocket;
+  TControlLineBuffer FLines;
+};
+
+// Connects, authenticates as the settings ask and sends `command`; returns
+// the first line of the reply. An unexpected answer to AUTHENTICATE is logged
+// and the command is sent all the same. Network errors raise.
+std::string ControlExchange(const std::string& folder, const std::string& command,
+                            const std::string& source) {
+  TControlConnection connection(SteadyClock::now() +
+                                std::chrono::milliseconds(kControlExchangeTimeoutMs));
+  connection.WriteLn(AuthenticateCommand(folder, source));
+  const std::string auth_reply = connection.ReadLn();
+  if (auth_reply != kSuccessReply) LogMessage("AUTHENTICATE reply = " + auth_reply, source);
+  connection.WriteLn(command);
+  return connection.ReadLn();
 }
 
 }  // namespace
@@ -221,7 +296,8 @@ int TTorControl::GetProgressStatus() {
   if (!FRunning) return 0;
   int result = -1;  // no value yet
   try {
-    const std::string reply = ControlExchange("GETINFO status/bootstrap-phase", kSource);
+    const std::string reply =
+        ControlExchange(FTorDLLFolder, "GETINFO status/bootstrap-phase", kSource);
     if (const std::optional<int> value = ProgressValue(reply)) {
       result = *value;
     } else {
@@ -239,7 +315,7 @@ bool TTorControl::SendNewNym() {
   if (!FRunning) return false;
   bool result = false;
   try {
-    const std::string reply = ControlExchange("SIGNAL NEWNYM", kSource);
+    const std::string reply = ControlExchange(FTorDLLFolder, "SIGNAL NEWNYM", kSource);
     if (reply == kSuccessReply) {
       result = true;
     } else {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -57,13 +58,47 @@ inline constexpr char kEngineHost[] = "127.0.0.1";
 inline constexpr std::uint16_t kEngineSocksPort = 35491;
 inline constexpr std::uint16_t kEngineControlPort = 35490;
 inline constexpr std::size_t kMaxControlLine = 16384;
-// A stalled engine must not hold the window thread for good.
-inline constexpr int kControlConnectTimeoutMs = 5000;
-inline constexpr int kControlReadTimeoutMs = 5000;
+// A stalled engine must not hold the window thread for good: one deadline
+// for the whole exchange, connect and every reply line together.
+inline constexpr int kControlExchangeTimeoutMs = 5000;
+// What is still buffered when a connection closes is dropped, up to this
+// much; the rest goes with the connection.
+inline constexpr std::size_t kMaxDiscardedInput = 65536;
+// The settings file is read for its authentication settings up to this size.
+inline constexpr std::size_t kMaxSettingsFileSize = 1 << 20;
 
-// The five lines of a first-time settings file for `DLLFolder` (which ends
-// with a separator), UTF-8, each ended by CR LF.
+// The six lines of a first-time settings file for `DLLFolder` (which ends
+// with a separator), UTF-8, each ended by CR LF. The control port asks for
+// the cookie the engine writes into its data directory.
 std::string EngineSettingsText(const std::string& DLLFolder);
+
+// Reply lines as they arrive on the control port: bytes above 7 bits become
+// '?', a line ends at LF with a CR before it removed. TakeLine raises
+// ELineTooLong for a line longer than kMaxControlLine, also before its end
+// has arrived.
+class TControlLineBuffer {
+ public:
+  void Append(const char* Bytes, std::size_t Count);
+  // The next whole line, or nothing until more bytes arrive.
+  std::optional<std::string> TakeLine();
+  std::size_t Pending() const { return FBuffer.size() - FStart; }
+
+ private:
+  std::string FBuffer;
+  std::size_t FStart = 0;     // where the unread part begins
+  std::size_t FSearched = 0;  // how far a line end has been looked for
+};
+
+// The whole number after the first "PROGRESS=", up to the next blank; nothing
+// when the key, the blank or the number is missing.
+std::optional<int> ProgressValue(const std::string& Reply);
+
+// The first line a control connection sends for the engine folder's settings
+// file: "AUTHENTICATE" with the cookie's bytes in hexadecimal when the
+// settings ask for cookie authentication, "AUTHENTICATE" alone otherwise.
+// A cookie that cannot be used is logged with `Source` and the line goes
+// without it (the engine then refuses, which is logged as its reply).
+std::string AuthenticateCommand(const std::string& DLLFolder, const std::string& Source);
 
 // Hosts the engine library: writes its settings file on the first run in the
 // engine folder, loads "anon.dll" and stays inside its dll_start for as long
@@ -88,24 +123,38 @@ class TTorThread : public TThread {
   static std::atomic<int> FInstanceCount;
 };
 
+// What the anonymity controller asks of the engine controller (tests put a
+// scripted engine in its place).
+class TEngineControl {
+ public:
+  virtual ~TEngineControl() = default;
+  virtual void StartTor() = 0;
+  virtual void StopTor() = 0;
+  // The engine's bootstrap progress in percent; 0 when anonymity is off and
+  // on every failure. Never raises.
+  virtual int GetProgressStatus() = 0;
+  // True when the engine accepted the request for new circuits. Never raises.
+  virtual bool SendNewNym() = 0;
+};
+
 // The program's one handle on the engine. The constructor starts the host
 // thread; the two questions answer only while anonymity is on (StartTor) and
 // never raise: failures are logged and give 0 or false.
-class TTorControl {
+class TTorControl : public TEngineControl {
  public:
   explicit TTorControl(const std::string& TorDLLFolder);
-  ~TTorControl();
+  ~TTorControl() override;
   TTorControl(const TTorControl&) = delete;
   TTorControl& operator=(const TTorControl&) = delete;
 
-  void StartTor();
-  void StopTor();
+  void StartTor() override;
+  void StopTor() override;
   // The engine's bootstrap progress in percent, passed on unchanged; 0 when
   // anonymity is off and on every failure.
-  int GetProgressStatus();
+  int GetProgressStatus() override;
   // True only when the engine answered "250 OK" to the request for new
   // circuits.
-  bool SendNewNym();
+  bool SendNewNym() override;
 
  private:
   std::string FTorDLLFolder;

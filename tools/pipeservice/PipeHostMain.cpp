@@ -32,15 +32,10 @@ int Usage() {
 // Answers every status query of a block in order; other commands, payloads
 // and a tail shorter than a header are skipped.
 void AnswerQueries(TPipeClient& client, std::uint8_t state, const void* data, std::uint32_t size) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  std::uint64_t offset = 0;
   int answered = 0;
-  while (offset + kPipeRecordHeaderSize <= size) {
-    std::uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-    if (bytes[offset + 4] == StatusQuery && client.SendToServer(state, nullptr, 0)) ++answered;
-    offset += kPipeRecordHeaderSize + length;
-  }
+  WalkPipeRecords(data, size, [&](std::uint8_t command) {
+    if (command == StatusQuery && client.SendToServer(state, nullptr, 0)) ++answered;
+  });
   std::printf("pipehost: block of %u bytes, %d queries answered %s\n", size, answered,
               state == StatusReady ? "StatusReady" : "StatusNotReady");
 }

@@ -1,7 +1,9 @@
 // pipeservice: the companion-service stand-in. Owns the pipe and the start
 // event, sends blocks of status queries and prints every answer.
 //   pipeservice [--pipe NAME] [--event NAME] [--blocks 1,3,2] [--empty-block]
-//               [--interval MS] [--wait MS]
+//               [--interval MS] [--wait MS] [--until-ready]
+// With --until-ready it goes on asking, one query per interval, until an
+// answer says ready or the wait is over.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +21,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: pipeservice [--pipe NAME] [--event NAME] [--blocks N,N,...] "
-               "[--empty-block] [--interval MS] [--wait MS]\n");
+               "[--empty-block] [--interval MS] [--wait MS] [--until-ready]\n");
   return 2;
 }
 
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
   std::string event_name = kServiceStartEventName;
   std::vector<int> blocks = {1, 3};
   bool empty_block = false;
+  bool until_ready = false;
   int interval_ms = 500;
   int wait_ms = 60000;
   for (int i = 1; i < argc; ++i) {
@@ -58,6 +61,8 @@ int main(int argc, char** argv) {
       blocks = ParseBlocks(argv[++i]);
     } else if (arg == "--empty-block") {
       empty_block = true;
+    } else if (arg == "--until-ready") {
+      until_ready = true;
     } else if (arg == "--interval" && has_value) {
       interval_ms = std::atoi(argv[++i]);
     } else if (arg == "--wait" && has_value) {
@@ -103,6 +108,22 @@ int main(int argc, char** argv) {
       std::printf("pipeservice: %zu of %d answers: %s\n", answers.size(), blocks[b],
                   SysErrorText(error).c_str());
       missing += blocks[b] - static_cast<int>(answers.size());
+    }
+  }
+  if (until_ready) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    bool ready = false;
+    while (!ready && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+      if (service.SendQueries(1) != 0) break;
+      std::vector<pipeservice::Record> answers;
+      if (service.ReadRecords(1, 10000, answers) != 0) break;
+      std::printf("  answer: %s\n", pipeservice::CommandName(answers[0].command).c_str());
+      ready = answers[0].command == StatusReady;
+    }
+    if (!ready) {
+      std::printf("pipeservice: never ready\n");
+      ++missing;
     }
   }
   std::printf("pipeservice: closing the pipe\n");

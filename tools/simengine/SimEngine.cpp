@@ -1,5 +1,7 @@
 // A simulated engine library: speaks the engine's control protocol on its
-// control port (authentication without credentials, the bootstrap phase
+// control port (authentication with the cookie it writes into its data
+// directory when the settings say "CookieAuthentication 1", else without
+// credentials; the bootstrap phase
 // climbing to 100 percent over a set time, new-circuit requests, shutdown)
 // and serves SOCKS5 CONNECT to 127.0.0.1 only. It never contacts any other
 // host. Settings beyond the engine's own:
@@ -13,11 +15,13 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "EngineKit.h"
+#include "engine/ControlAuth.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -201,6 +205,7 @@ class SimulatedEngine {
     if (const auto from_file = enginekit::Find(*settings, "SimulatedBootstrapMs")) {
       bootstrap_ms_ = std::atoi(from_file->c_str());
     }
+    if (!ConfigureCookie(settings_path)) return false;
     if (const auto data = enginekit::Find(*settings, "DataDirectory")) {
       // The engine keeps its state in its data directory.
       if (platform::ForceDirectories(*data)) {
@@ -212,6 +217,35 @@ class SimulatedEngine {
       }
     }
     return true;
+  }
+
+  // With cookie authentication asked for, a fresh cookie in its file for
+  // every start; an engine that cannot write it does not start.
+  bool ConfigureCookie(const std::string& settings_path) {
+    const std::string text =
+        platform::AnsiToUtf8(platform::ReadWholeFile(settings_path).value_or(""));
+    const engine_auth::TControlAuth auth =
+        engine_auth::ParseControlAuth(text, platform::kPathDelim);
+    if (!auth.Cookie) return true;
+    std::random_device random;
+    std::string cookie;
+    while (cookie.size() < engine_auth::kCookieLength) {
+      cookie += static_cast<char>(random() & 0xFF);
+    }
+    const std::string folder = platform::ExtractFilePath(auth.CookieFile);
+    if (auth.CookieFile.empty() || (!folder.empty() && !platform::ForceDirectories(folder)) ||
+        !platform::ReplaceFileAtomically(auth.CookieFile, cookie)) {
+      Warn("Could not write the authentication cookie " + auth.CookieFile);
+      return false;
+    }
+    cookie_file_ = auth.CookieFile;
+    cookie_hex_ = engine_auth::HexText(cookie);
+    return true;
+  }
+
+  bool CookieMatches(const std::vector<std::string>& words) const {
+    if (words.size() != 2 || words[1].size() != cookie_hex_.size()) return false;
+    return Upper(words[1]) == cookie_hex_;
   }
 
   void Warn(const std::string& text) {
@@ -289,12 +323,23 @@ class SimulatedEngine {
       return "250 closing connection";
     }
     if (command == "PROTOCOLINFO") {
-      return "250-PROTOCOLINFO 1\r\n250-AUTH METHODS=NULL\r\n"
+      const std::string methods = cookie_hex_.empty()
+                                      ? "METHODS=NULL"
+                                      : "METHODS=COOKIE COOKIEFILE=\"" + cookie_file_ + "\"";
+      return "250-PROTOCOLINFO 1\r\n250-AUTH " + methods +
+             "\r\n"
              "250-VERSION Tor=\"0.4.9.11\"\r\n250 OK";
     }
     if (command == "AUTHENTICATE") {
-      authenticated = true;  // no credentials are configured: any will do
-      return "250 OK";
+      // Without a cookie no credentials are configured: any will do.
+      if (cookie_hex_.empty() || CookieMatches(words)) {
+        authenticated = true;
+        return "250 OK";
+      }
+      close = true;
+      return words.size() < 2
+                 ? "515 Authentication failed: Wrong length on authentication cookie."
+                 : "515 Authentication failed: Authentication cookie did not match expected value.";
     }
     if (!authenticated) {
       close = true;
@@ -432,6 +477,8 @@ class SimulatedEngine {
   std::uint16_t socks_port_ = 0;
   int bootstrap_ms_ = kDefaultBootstrapMs;
   std::string warn_log_;
+  std::string cookie_file_;
+  std::string cookie_hex_;  // empty: no credentials asked for
   std::mutex log_mutex_;
   std::atomic<int> new_identities_{0};
   platform::TcpListener control_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "EngineKit.h"
+#include "engine/ControlAuth.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -69,6 +70,15 @@ class Launcher {
       Warn("Could not start " + program + ": error " + std::to_string(error));
       return;
     }
+
+    const std::string settings_text =
+        platform::AnsiToUtf8(platform::ReadWholeFile(settings_path).value_or(""));
+    auth_ = engine_auth::ParseControlAuth(settings_text, unix_engine_ ? '/' : platform::kPathDelim);
+#ifdef _WIN32
+    if (unix_engine_ && !auth_.CookieFile.empty()) {
+      auth_.CookieFile = platform::PathFromUnixPath(auth_.CookieFile);
+    }
+#endif
 
     platform::TcpSocket owner;
     const bool owned = control_port != 0 && TakeOwnership(owner, control_port, child);
@@ -157,7 +167,7 @@ class Launcher {
       if (child.Tracked() && child.WaitForExit(0)) return false;
       if (owner.Connect("127.0.0.1", port, 1000) == 0) {
         std::string replies;
-        if (owner.SendAll("AUTHENTICATE\r\nTAKEOWNERSHIP\r\n") == 0) {
+        if (owner.SendAll(AuthenticateLine() + "\r\nTAKEOWNERSHIP\r\n") == 0) {
           const auto reply_end = Clock::now() + std::chrono::seconds(5);
           while (replies.find("\n", replies.find('\n') + 1) == std::string::npos &&
                  Clock::now() < reply_end) {
@@ -178,6 +188,20 @@ class Launcher {
     }
     Warn("The engine's control port " + std::to_string(port) + " did not open");
     return false;
+  }
+
+  // "AUTHENTICATE" with the engine's cookie when the settings ask for one
+  // (the engine writes it before it opens its control port).
+  std::string AuthenticateLine() {
+    if (!auth_.Cookie) return "AUTHENTICATE";
+    std::string cookie;
+    if (platform::ReadRegularFile(auth_.CookieFile, engine_auth::kCookieLength, cookie) !=
+            platform::RegularFileRead::Ok ||
+        cookie.size() != engine_auth::kCookieLength) {
+      Warn("No usable authentication cookie at " + auth_.CookieFile);
+      return "AUTHENTICATE";
+    }
+    return "AUTHENTICATE " + engine_auth::HexText(cookie);
   }
 
   // For an engine without a process handle: its closed control port is the
@@ -203,6 +227,7 @@ class Launcher {
   }
 
   std::string warn_log_;
+  engine_auth::TControlAuth auth_;
   bool unix_engine_ = false;  // a Unix engine program run from a Windows host
 };
 

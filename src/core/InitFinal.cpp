@@ -1,0 +1,129 @@
+#include "core/InitFinal.h"
+
+#include "core/AppFolders.h"
+#include "core/Logger.h"
+#include "core/OptionsUnit.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
+#include "platform/Text.h"
+#include "ui/ClosingForm.h"
+#include "ui/DKLang.h"
+#include "ui/MenuForm.h"
+#include "ui/OptionsFormUnit.h"
+#include "ui/TutorialForm.h"
+
+TEngineControl* TorControl = nullptr;
+
+namespace {
+
+std::unique_ptr<TEngineControl> g_tor_control;
+
+}  // namespace
+
+namespace {
+
+// Demos and tests point the address lookup at a local endpoint, so that no
+// request of theirs leaves the machine.
+void ApplyLookupFromEnvironment() {
+  const std::string url = platform::EnvironmentValue("NIMBRA_IP_LOOKUP_URL");
+  if (url.empty()) return;
+  const std::optional<std::int32_t> delay =
+      platform::ParseSignedDecimal(platform::EnvironmentValue("NIMBRA_IP_LOOKUP_DELAY_MS"));
+  SetIPLookupForTesting(delay && *delay >= 0 ? *delay : kIPLookupDelayMs, url);
+}
+
+}  // namespace
+
+void InitializeProgram(const TProgramSeams& Seams) {
+  ApplyLookupFromEnvironment();
+  const std::string documents =
+      platform::GetSpecialFolder(platform::SpecialFolder::CommonDocuments);
+  InitAppFolders(documents + platform::kPathDelim + kProductName + platform::kPathDelim);
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugModeKey);
+  StartExceptionLog();
+  {
+    TOptions options;
+    LangManager().ScanForLangFiles(ApplicationFolder(), "*.lng", false);
+    LangManager().SetLanguageID(
+        static_cast<std::uint16_t>(options.GetOption("LanguageID", std::int32_t{1033})));
+  }
+  CreateEngineControl(Seams);
+}
+
+std::string EngineFolder() {
+  if (platform::FileExists(DataFolder() + kEngineLibraryName)) return DataFolder();
+  return ApplicationFolder();
+}
+
+void CreateEngineControl(const TProgramSeams& Seams) {
+  const std::string folder = EngineFolder();
+  if (Seams.CreateEngine) {
+    g_tor_control = Seams.CreateEngine(folder);
+  } else {
+    g_tor_control = std::make_unique<TTorControl>(folder);
+  }
+  TorControl = g_tor_control.get();
+}
+
+void FinalizeProgram() {
+  TorControl = nullptr;
+  g_tor_control.reset();
+}
+
+TProgramWindows::TProgramWindows(gui::GuiSystem& Gui, TEngineControl& Engine,
+                                 const TProgramSeams& Seams) {
+  Application() = TApplication{};
+  TMainFormServices services{Gui, Engine, Seams.PipeName, Seams.StartEventName,
+                             Seams.StartAddressLookup};
+  // Each global is set before its window's creation handler runs, so the
+  // handlers can reach the windows made so far.
+  FMain = std::make_unique<TNimbraMainForm>(services);
+  NimbraMainForm = FMain.get();
+  Guarded([&] { FMain->FormCreate(); });
+  FMenu = std::make_unique<TMenuForm>(Gui, &FMain->Window());
+  MenuForm = FMenu.get();
+  Guarded([&] { FMenu->FormCreate(); });
+  FClosing = std::make_unique<TClosingForm>(Gui);
+  ClosingForm = FClosing.get();
+  Guarded([&] { FClosing->FormCreate(); });
+  FOptions = std::make_unique<TOptionsForm>(Gui);
+  OptionsForm = FOptions.get();
+  Guarded([&] { FOptions->FormCreate(); });
+  FTutorial = std::make_unique<TTutorialForm>(Gui);
+  TutorialForm = FTutorial.get();
+  Guarded([&] { FTutorial->FormCreate(); });
+}
+
+TProgramWindows::~TProgramWindows() {
+  TutorialForm = nullptr;
+  FTutorial.reset();
+  OptionsForm = nullptr;
+  FOptions.reset();
+  ClosingForm = nullptr;
+  FClosing.reset();
+  MenuForm = nullptr;
+  FMenu.reset();
+  NimbraMainForm = nullptr;
+  FMain.reset();
+}
+
+int RunNimbra(gui::GuiSystem& Gui, const TProgramSeams& Seams) {
+  if (Gui.PostToWindowOfClass(kMainFormClass, ShowRequestMessage)) return 0;
+  try {
+    InitializeProgram(Seams);
+  } catch (const std::exception& error) {
+    // A language file that cannot be read stops the program before any
+    // window exists; it ends with a log line instead of a crash.
+    LogMessage(ExceptionLogText(error), "InitFinal.InitializeProgram");
+    FinalizeProgram();
+    return 1;
+  }
+  int exit_code = 0;
+  {
+    TProgramWindows windows(Gui, *TorControl, Seams);
+    if (Application().ShowMainForm) NimbraMainForm->Show();
+    exit_code = Gui.RunMessageLoop();
+    FinalizeProgram();
+  }
+  return exit_code;
+}

@@ -1,0 +1,182 @@
+// The program's start-up and exit through its entry, on the recording window
+// backend: the order of the steps, the start-up actions and the single
+// instance.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/AppFolders.h"
+#include "core/InitFinal.h"
+#include "core/Logger.h"
+#include "core/OptionsUnit.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/RecordingGui.h"
+#include "platform/Registry.h"
+#include "support/SkinFixture.h"
+#include "support/TestSupport.h"
+#include "ui/DKLang.h"
+#include "ui/TutorialForm.h"
+
+namespace {
+
+using gui::RecordingGui;
+using gui::RecordingWindow;
+
+class NullEngine : public TEngineControl {
+ public:
+  void StartTor() override { running = true; }
+  void StopTor() override { running = false; }
+  int GetProgressStatus() override { return 0; }
+  bool SendNewNym() override { return false; }
+  bool running = false;
+};
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_support::WriteSkins(app_.Path());
+    SetApplicationFolderForTesting(app_.Path());
+    data_ = system_.CommonDocuments() + platform::kPathDelim + "Nimbra" + platform::kPathDelim;
+    platform::ForceDirectories(data_);
+    seams_.PipeName = "\\\\.\\PIPE\\NimbraStartupTest {" +
+                      std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "}";
+    seams_.StartEventName = "Global\\NimbraStartupTestStart";
+    seams_.StartAddressLookup = [](TIPFoundEvent) {};
+    seams_.CreateEngine = [this](const std::string& folder) {
+      engine_folder_ = folder;
+      ++engines_made_;
+      return std::make_unique<NullEngine>();
+    };
+  }
+  void TearDown() override {
+    InitLog(false);
+    SetApplicationFolderForTesting("");
+  }
+  void WriteOptions(const std::string& lines) {
+    test_support::WriteFileForTest(data_ + "options.ini", "[Options]\r\n" + lines);
+  }
+  // Runs the program; `in_loop` is what the user does once the loop runs.
+  int Run(std::function<void()> in_loop) {
+    gui_.SetLoopScript([&, in_loop] {
+      if (in_loop) in_loop();
+      gui_.QuitMessageLoop(0);
+    });
+    return RunNimbra(gui_, seams_);
+  }
+  RecordingWindow& MainWindow() { return *gui_.FindWindow("TNimbraMainForm"); }
+
+  test_support::IsolatedSystem system_;
+  test_support::TempFolder app_;
+  std::string data_;
+  RecordingGui gui_;
+  TProgramSeams seams_;
+  std::string engine_folder_;
+  int engines_made_ = 0;
+};
+
+TEST_F(StartupTest, AFirstRunShowsTheTutorialFirstAndStoresFirstRunBeforeIt) {
+  WriteOptions("FirstRun=1\r\nRunMinim=1\r\n");
+  bool main_shown_during_tutorial = true;
+  std::string first_run_during_tutorial;
+  gui_.AnswerNextModal([&](RecordingWindow& tutorial) {
+    EXPECT_EQ(tutorial.Layout().class_name, "TTutorialForm");
+    main_shown_during_tutorial = MainWindow().Visible();
+    first_run_during_tutorial = TOptions().GetOption("FirstRun", "?");
+    gui_.Click(tutorial, {480, 453});  // its OK button
+  });
+  bool shown_in_loop = false;
+  bool started = false;
+  EXPECT_EQ(Run([&] {
+              shown_in_loop = MainWindow().Visible();
+              started = NimbraMainForm->Started();
+            }),
+            0);
+  EXPECT_FALSE(main_shown_during_tutorial);
+  EXPECT_EQ(first_run_during_tutorial, "0");
+  EXPECT_TRUE(shown_in_loop) << "a first run shows the window even with RunMinim";
+  EXPECT_TRUE(started);
+  bool tutorial_closed = false;
+  for (const std::string& event : gui_.Events()) {
+    tutorial_closed |= event == "modal \"Nimbra\" ended with 1";
+  }
+  EXPECT_TRUE(tutorial_closed);
+}
+
+TEST_F(StartupTest, AMinimizedStartStaysInTheTrayUntilTheHotKey) {
+  WriteOptions("RunMinim=1\r\n");
+  bool shown = true;
+  bool after_hot_key = false;
+  Run([&] {
+    shown = MainWindow().Visible();
+    gui_.PressHotKey(kShowFormShortcut);
+    after_hot_key = MainWindow().Visible();
+  });
+  EXPECT_FALSE(shown);
+  EXPECT_TRUE(after_hot_key) << "the first Ctrl+Shift+N shows the window";
+}
+
+TEST_F(StartupTest, AutoSwitchingWithoutAnonymity) {
+  WriteOptions("StartStartup=0\r\nAutoSwitchStartup=1\r\n");
+  bool started = true, autoswitch = false;
+  std::string caption;
+  Run([&] {
+    started = NimbraMainForm->Started();
+    autoswitch = NimbraMainForm->Autoswitch();
+    caption = NimbraMainForm->StartProxy1.Caption;
+  });
+  EXPECT_FALSE(started);
+  EXPECT_TRUE(autoswitch);
+  EXPECT_EQ(caption, "Start Proxy Ctrl+Shift+S");
+}
+
+TEST_F(StartupTest, LanguageDefaultsToEnglishAndTheEngineFolderIsChosen) {
+  WriteOptions("StartStartup=1\r\n");
+  std::string label;
+  Run([&] { label = NimbraMainForm->Proxy_Address.Caption(); });
+  EXPECT_EQ(LangManager().LanguageID(), 1033);
+  EXPECT_EQ(label, "Starting proxy: 0%");
+  EXPECT_EQ(engine_folder_, ApplicationFolder()) << "no anon.dll anywhere: the program's folder";
+  test_support::WriteFileForTest(ApplicationFolder() + "anon.dll", "x");
+  EXPECT_EQ(EngineFolder(), ApplicationFolder());
+  test_support::WriteFileForTest(data_ + "anon.dll", "x");
+  EXPECT_EQ(EngineFolder(), data_) << "both: the data folder's copy";
+}
+
+TEST_F(StartupTest, ASecondStartOnlySignalsTheFirst) {
+  const std::string log = data_ + "Nimbra.log";
+  platform::RegKey debug;
+  ASSERT_EQ(debug.Create(platform::RegRoot::CurrentUser, kDebugModeKey, platform::kKeyWrite), 0u);
+  WriteOptions("RunMinim=1\r\n");
+  int second = -1;
+  bool shown_after = false;
+  std::string options_before, log_before;
+  Run([&] {
+    options_before = test_support::ReadFileOrMissing(data_ + "options.ini");
+    log_before = test_support::ReadFileOrMissing(LogFileName());
+    RecordingGui* same_desktop = &gui_;
+    TProgramSeams other = seams_;
+    second = RunNimbra(*same_desktop, other);
+    gui_.DeliverPostedMessages();
+    shown_after = MainWindow().Visible();
+    EXPECT_EQ(test_support::ReadFileOrMissing(data_ + "options.ini"), options_before);
+    EXPECT_EQ(test_support::ReadFileOrMissing(LogFileName()), log_before);
+  });
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(engines_made_, 1) << "the second start made no engine";
+  EXPECT_TRUE(shown_after) << "message 9 shows the first instance";
+  EXPECT_NE(log_before, "<missing>");
+  debug.Close();
+  platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, kDebugModeKey, 0);
+}
+
+TEST_F(StartupTest, AnUnreadableLanguageFileStopsTheProgramBeforeItsWindows) {
+  WriteOptions("LanguageID=1049\r\n");
+  test_support::WriteFileForTest(
+      app_ / "Broken.lng", "LANGID=1049\r\n[$CONSTANTS]\r\nStart_proxy=a\r\nStart_proxy=b\r\n");
+  EXPECT_EQ(RunNimbra(gui_, seams_), 1);
+  EXPECT_EQ(gui_.FindWindow("TNimbraMainForm"), nullptr);
+  LangManager().SetLanguageID(1033);
+}
+
+}  // namespace

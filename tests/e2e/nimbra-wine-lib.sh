@@ -1,0 +1,91 @@
+# Helpers for scripts that run Nimbra.exe under Wine on an X display and
+# look at it from outside (sourced, not run): the engine settings for the
+# private onion network, what the window shows, and ending it from the tray.
+# They need DISPLAY set, xdotool and imagemagick.
+
+# The engine settings for the private network, written to OUT before the
+# first start (the host leaves an existing settings file as it is): the
+# host's five lines in the engine's own Windows paths (FOLDER ends with a
+# backslash), then the network's client lines. Refuses settings that name
+# anything off loopback.
+nimbra_testnet_settings() {  # NETWORK_DIR FOLDER OUT
+  local network=$1 folder=$2 out=$3 authorities local_authorities
+  [[ -f "$network/client-settings" ]] || { echo "no $network/client-settings" >&2; return 1; }
+  {
+    printf 'SocksListenAddress 127.0.0.1\r\nSocksPort 35491\r\nControlPort 35490\r\n'
+    printf 'DataDirectory %scache\r\nLog warn file %sanon.dll.log\r\n' "$folder" "$folder"
+    tr -d '\r' <"$network/client-settings" | sed 's/$/\r/'
+  } >"$out"
+  authorities=$(grep -c '^DirAuthority ' "$out" || true)
+  local_authorities=$(grep -cE '^DirAuthority .* 127\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+ ' "$out" || true)
+  if ((authorities == 0 || authorities != local_authorities)) ||
+    grep -qiE '^(FallbackDir|Bridge|UseBridges|%include)' "$out"; then
+    rm -f "$out"
+    echo "the settings would leave loopback" >&2
+    return 1
+  fi
+}
+
+# What the main window's label shows now, from the debug log (the program
+# logs each change while the DebugMode key exists); every change with ALL.
+nimbra_label() {  # LOG_FILE [all]
+  local lines
+  [[ -f "$1" ]] || return 0
+  lines=$(tr -d '\r' <"$1" |
+    sed -n 's/.*TNimbraMainForm\.Proxy_Address: shows "\(.*\)"$/\1/p' || true)
+  if [[ "${2:-}" == all ]]; then
+    printf '%s\n' "$lines"
+  else
+    printf '%s\n' "$lines" | tail -n 1
+  fi
+}
+
+# The main window (330 pixels wide; the menu panel and tutorial share its
+# title).
+nimbra_main_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Nimbra$' 2>/dev/null); do
+    if [[ "$(xdotool getwindowgeometry --shell "$id")" == *$'WIDTH=330\n'* ]]; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Whether the lamp is green in a screenshot of the whole screen.
+nimbra_lamp_green() {  # PNG
+  local id X Y WIDTH HEIGHT SCREEN WINDOW rgb
+  id=$(nimbra_main_window) || return 1
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  rgb=$(convert "$1" -crop "1x1+$((X + 305))+$((Y + 58))" +repage -depth 8 txt:- | tail -n 1 |
+    sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3/' | tr -d '%')
+  read -r -a rgb <<<"$rgb"
+  ((${rgb[1]%.*} > 150 && ${rgb[0]%.*} < 120 && ${rgb[2]%.*} < 120))
+}
+
+# Ends Nimbra.exe as its user does: Exit, the tray menu's last item, then Yes
+# (the default button) to the question whether to lose anonymity.
+nimbra_exit_from_tray() {  # PID
+  local tray confirm X Y WIDTH HEIGHT SCREEN WINDOW
+  tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
+  [[ -n "$tray" ]] || { echo "no tray window" >&2; return 1; }
+  eval "$(xdotool getwindowgeometry --shell "$tray")"
+  xdotool mousemove $((X + 10)) $((Y + 10)) click 3
+  sleep 1
+  xdotool key Up Return
+  for _ in $(seq 50); do
+    confirm=$(xdotool search --onlyvisible --name '^Confirm$' 2>/dev/null | head -n 1)
+    [[ -n "$confirm" ]] && break
+    sleep 0.2
+  done
+  [[ -n "$confirm" ]] || { echo "Exit in the tray menu asked nothing" >&2; return 1; }
+  xdotool windowfocus --sync "$confirm"
+  xdotool key Return
+  for _ in $(seq 150); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  echo "Nimbra.exe did not end after Exit" >&2
+  return 1
+}
