@@ -57,7 +57,9 @@ class EngineRun {
   ~EngineRun() {
     platform::TcpSocket socket;
     if (socket.Connect(kEngineHost, kEngineControlPort, 2000) == 0) {
-      socket.SendAll("AUTHENTICATE\r\nSIGNAL HALT\r\n");
+      // The first-start settings ask for the cookie in the data directory.
+      socket.SendAll(AuthenticateCommand(folder_.string(), "TorControlBench") +
+                     "\r\nSIGNAL HALT\r\n");
       std::string ignored;
       while (socket.Receive(ignored, 4096, 2000) == 0 && !ignored.empty()) ignored.clear();
     }

@@ -53,42 +53,50 @@ std::optional<std::int32_t> PositiveDecimal(std::string_view text) {
 }
 
 // Malformed UTF-8 becomes U+FFFD, so every text inside is valid UTF-8.
-std::string ValidUtf8(std::string_view text) {
-  return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
-}
+std::string ValidUtf8(std::string_view text) { return platform::ReplaceMalformedUtf8(text); }
 
 std::string DecodeFileBytes(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return ValidUtf8(bytes.substr(3));
   const bool little = bytes.substr(0, 2) == "\xFF\xFE";
   const bool big = bytes.substr(0, 2) == "\xFE\xFF";
   if (little || big) {
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      const auto a = static_cast<unsigned char>(bytes[i]);
-      const auto b = static_cast<unsigned char>(bytes[i + 1]);
-      units += static_cast<char16_t>(little ? (a | (b << 8)) : ((a << 8) | b));
+    std::u16string units((bytes.size() - 2) / 2, u'\0');
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      const auto a = static_cast<unsigned char>(bytes[2 + 2 * k]);
+      const auto b = static_cast<unsigned char>(bytes[3 + 2 * k]);
+      units[k] = static_cast<char16_t>(little ? (a | (b << 8)) : ((a << 8) | b));
     }
     return platform::Utf16ToUtf8(units);
   }
   return ValidUtf8(platform::AnsiToUtf8(bytes));
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t stop = text.find_first_of("\r\n", start);
-    if (stop == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      break;
+// The lines of a text one at a time, ending at CR LF, CR or LF.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  bool Next(std::string_view& line) {
+    if (start_ >= text_.size()) return false;
+    // A plain scan: find_first_of searches its two-character set once per
+    // character of the text.
+    std::size_t stop = start_;
+    while (stop < text_.size() && text_[stop] != '\r' && text_[stop] != '\n') ++stop;
+    line = text_.substr(start_, stop - start_);
+    if (stop == text_.size()) {
+      start_ = stop;
+    } else {
+      start_ =
+          stop +
+          ((text_[stop] == '\r' && stop + 1 < text_.size() && text_[stop + 1] == '\n') ? 2 : 1);
     }
-    lines.push_back(text.substr(start, stop - start));
-    start =
-        stop + ((text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1);
+    return true;
   }
-  return lines;
-}
+
+ private:
+  std::string_view text_;
+  std::size_t start_ = 0;
+};
 
 std::string Int32Text(const char* format, std::int32_t value) {
   char buffer[32];
@@ -400,12 +408,13 @@ const std::string* TLangSection::Find(std::int32_t ID) const {
 TLangTranslation TLangTranslation::Parse(std::string_view Bytes, bool ParamsOnly) {
   TLangTranslation result;
   const std::string text = DecodeFileBytes(Bytes);
-  const std::vector<std::string_view> lines = SplitLines(text);
+  LineReader lines(text);
   enum class Mode { Params, Constants, Window } mode = Mode::Params;
   std::size_t section = 0;
-  for (std::size_t index = 0; index < lines.size(); ++index) {
+  std::string_view raw;
+  for (std::size_t index = 0; lines.Next(raw); ++index) {
     try {
-      const std::string_view line = Trim(lines[index]);
+      const std::string_view line = Trim(raw);
       if (line.empty() || line.front() == ';') continue;
       if (line.front() == '[') {
         if (ParamsOnly) break;
@@ -459,18 +468,22 @@ TLangTranslation TLangTranslation::LoadFromFile(const std::string& FileName, boo
 
 std::string TLangTranslation::SaveToText() const {
   std::string out = "\xEF\xBB\xBF";
-  for (const auto& [name, value] : FParams) out += name + "=" + value + kCrLf;
+  // Appended piece by piece: a language file has thousands of lines, and a
+  // chain of + builds a temporary string for each piece of each.
+  auto line = [&out](std::string_view name, std::string_view value) {
+    out.append(name).append("=").append(value).append(kCrLf);
+  };
+  for (const auto& [name, value] : FParams) line(name, value);
   out += kCrLf;
   for (const TLangSection& section : FSections) {
     // An empty name still has to read back as a section header.
-    out += "[" + (section.Name.empty() ? std::string(" ") : section.Name) + "]" + kCrLf;
-    for (const auto& [id, text] : section.Entries) {
-      out += Int32Text("%.8d", id) + "=" + EncodeLangText(text) + kCrLf;
-    }
+    out.append("[").append(section.Name.empty() ? " " : section.Name).append("]").append(kCrLf);
+    for (const auto& [id, text] : section.Entries)
+      line(Int32Text("%.8d", id), EncodeLangText(text));
     out += kCrLf;
   }
-  out += std::string("[") + kConstantsSection + "]" + kCrLf;
-  for (const auto& [name, text] : FConstants) out += name + "=" + EncodeLangText(text) + kCrLf;
+  out.append("[").append(kConstantsSection).append("]").append(kCrLf);
+  for (const auto& [name, text] : FConstants) line(name, EncodeLangText(text));
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/TextFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -192,4 +193,57 @@ std::string FormatText(std::string_view Format, std::span<const TFormatArg> Args
 
 std::string FormatText(std::string_view Format, std::initializer_list<TFormatArg> Args) {
   return FormatText(Format, std::span<const TFormatArg>(Args.begin(), Args.size()));
+}
+
+TFormatUses FormatUses(std::string_view Format) {
+  // The grammar of Formatter::Placeholder, without the arguments.
+  TFormatUses uses;
+  std::size_t pos = 0;
+  std::size_t next_arg = 0;
+  const auto peek = [&] { return pos < Format.size() ? Format[pos] : '\0'; };
+  const auto digits = [&] {
+    const std::size_t start = pos;
+    int value = 0;
+    while (peek() >= '0' && peek() <= '9') {
+      value = value * 10 + (peek() - '0');
+      if (value > kMaxFormatWidth) Invalid(Format);
+      ++pos;
+    }
+    return pos > start ? value : -1;
+  };
+  const auto number = [&] {
+    if (peek() != '*') return digits() >= 0;
+    ++pos;
+    uses.Arguments.emplace_back(next_arg++, '*');
+    return true;
+  };
+  while ((pos = Format.find('%', pos)) != std::string_view::npos) {
+    ++pos;
+    if (peek() == '%') {
+      ++uses.Percents;
+      ++pos;
+      continue;
+    }
+    const std::size_t mark = pos;
+    const int index = digits();
+    if (index >= 0 && peek() == ':') {
+      ++pos;
+      next_arg = static_cast<std::size_t>(index);
+    } else {
+      pos = mark;
+    }
+    if (peek() == '-') ++pos;
+    number();
+    if (peek() == '.') {
+      ++pos;
+      if (!number()) Invalid(Format);
+    }
+    // Upper-case letters are the same types; no other character folds onto one.
+    const char type = static_cast<char>(peek() | 0x20);
+    if (std::string_view("duxefgs").find(type) == std::string_view::npos) Invalid(Format);
+    ++pos;
+    uses.Arguments.emplace_back(next_arg++, type);
+  }
+  std::sort(uses.Arguments.begin(), uses.Arguments.end());
+  return uses;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 // A format text that does not fit its arguments.
@@ -58,3 +59,17 @@ inline constexpr int kMaxFormatWidth = 4096;
 // has no argument or an argument of another kind.
 std::string FormatText(std::string_view Format, std::span<const TFormatArg> Args);
 std::string FormatText(std::string_view Format, std::initializer_list<TFormatArg> Args);
+
+// What a format text takes from its arguments, so that a translated text can
+// be checked against the English one without knowing the arguments: each
+// placeholder's argument position and type letter (lower case; "*" for a
+// width or precision read from an argument), sorted, and the number of "%%".
+// Equal uses mean the translation formats whatever the English text formats,
+// in whatever order its placeholders stand.
+struct TFormatUses {
+  std::vector<std::pair<std::size_t, char>> Arguments;
+  std::size_t Percents = 0;
+  bool operator==(const TFormatUses&) const = default;
+};
+// Raises EFormatError when a placeholder is malformed.
+TFormatUses FormatUses(std::string_view Format);

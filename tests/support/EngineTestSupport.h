@@ -1,18 +1,23 @@
 // Shared pieces of the engine tests: engine libraries from the build copied
-// into private engine folders, waiting for the self-freeing host thread, raw
+// into private engine folders, the check that keeps a real engine off every
+// network but loopback, waiting for the self-freeing host thread, raw
 // control-port talk and the log's entries.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/Logger.h"
+#include "engine/ControlAuth.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/Socket.h"
 
 namespace engine_test {
@@ -35,6 +40,133 @@ inline void CopyLibrary(const std::string& from, const std::string& to) {
   const auto bytes = platform::ReadWholeFile(from);
   ASSERT_TRUE(bytes.has_value()) << "build the engine libraries first: " << from;
   ASSERT_TRUE(platform::WriteNewFile(to, *bytes)) << to;
+}
+
+// Whether engine settings keep a real engine on this machine: with the
+// network off ("DisableNetwork 1", the last value counting), or on a private
+// network whose directory authorities are all on loopback with nothing else
+// naming a place to connect to. Anything the check cannot read for certain
+// (continued lines, included files) counts as leaving. `why` says what
+// failed.
+inline bool SettingsStayOnLoopback(const std::string& text, std::string& why) {
+  auto lower = [](std::string word) {
+    for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return word;
+  };
+  auto loopback = [](const std::string& address) {  // "127.a.b.c:port"
+    const std::size_t colon = address.rfind(':');
+    if (colon == std::string::npos || address.compare(0, 4, "127.") != 0) return false;
+    int dots = 0;
+    for (std::size_t i = 0; i < colon; ++i) {
+      if (address[i] == '.') {
+        ++dots;
+      } else if (address[i] < '0' || address[i] > '9') {
+        return false;
+      }
+    }
+    return dots == 3 && colon + 1 < address.size();
+  };
+  static const char* const kLeaving[] = {"fallbackdir",
+                                         "bridge",
+                                         "usebridges",
+                                         "alternatedirauthority",
+                                         "alternatebridgeauthority",
+                                         "clienttransportplugin",
+                                         "servertransportplugin",
+                                         "socks4proxy",
+                                         "socks5proxy",
+                                         "httpsproxy",
+                                         "httpproxy",
+                                         "tcpproxy",
+                                         "%include"};
+  std::string disable_network;
+  int authorities = 0;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+      line.pop_back();
+    }
+    std::istringstream words(line);
+    std::string keyword;
+    if (!(words >> keyword) || keyword[0] == '#') continue;
+    if (line.back() == '\\') {
+      why = "a continued line: " + line;
+      return false;
+    }
+    keyword = lower(keyword);
+    for (const char* leaving : kLeaving) {
+      if (keyword == leaving) {
+        why = "names a place to connect to: " + line;
+        return false;
+      }
+    }
+    if (keyword == "disablenetwork") {
+      words >> disable_network;
+    } else if (keyword == "dirauthority") {
+      int addresses = 0;
+      std::string word;
+      while (words >> word) {
+        if (word.compare(0, 5, "ipv6=") == 0) {
+          if (word.compare(5, 6, "[::1]:") != 0) {
+            why = "an authority off loopback: " + line;
+            return false;
+          }
+        } else if (word.find(':') != std::string::npos) {
+          if (!loopback(word)) {
+            why = "an authority off loopback: " + line;
+            return false;
+          }
+          ++addresses;
+        }
+      }
+      if (addresses != 1) {
+        why = "an authority without one address: " + line;
+        return false;
+      }
+      ++authorities;
+    }
+  }
+  if (disable_network == "1") return true;
+  if (authorities == 0) {
+    why = "neither \"DisableNetwork 1\" nor private directory authorities";
+    return false;
+  }
+  return true;
+}
+
+// The host's first-time settings for `folder` without cookie authentication,
+// so that the tests' own control connections need no credentials (the
+// control client sends none when the settings ask for none).
+inline std::string SettingsWithoutCookie(const std::string& folder) {
+  std::string text = EngineSettingsText(folder);
+  const std::string line = "CookieAuthentication 1\r\n";
+  const std::size_t at = text.find(line);
+  if (at != std::string::npos) text.erase(at, line.size());
+  return text;
+}
+
+// Puts the real engine library into `folder` beside the settings a test
+// wrote there first, and only when those keep the engine on this machine
+// (the host leaves an existing settings file as it is, but would write one
+// that goes out to the public network). Otherwise nothing is placed, so no
+// engine can start in that folder; the result says which.
+inline ::testing::AssertionResult InstallRealEngine(const std::string& library,
+                                                    const std::string& folder) {
+  const auto settings = platform::ReadWholeFile(folder + "anon_settings");
+  if (!settings) {
+    return ::testing::AssertionFailure() << "no settings written first in " << folder;
+  }
+  std::string why;
+  if (!SettingsStayOnLoopback(*settings, why)) {
+    return ::testing::AssertionFailure() << "the engine would leave this machine: " << why;
+  }
+  const auto bytes = platform::ReadWholeFile(library);
+  if (!bytes) return ::testing::AssertionFailure() << "build the engine library first: " << library;
+  if (!platform::WriteNewFile(folder + "anon.dll", *bytes)) {
+    return ::testing::AssertionFailure() << "cannot write " << folder << "anon.dll";
+  }
+  return ::testing::AssertionSuccess();
 }
 
 template <class Predicate>
@@ -67,6 +199,15 @@ inline std::string RawControl(const std::vector<std::string>& lines, int quiet_m
     if (socket.Receive(reply, 4096, quiet_ms) != 0 || reply.size() == before) break;
   }
   return reply;
+}
+
+// The authentication line for the engine of `folder` (which ends with a
+// separator): with the cookie in its data directory "cache" when it is there.
+inline std::string AuthenticateLine(const std::string& folder) {
+  const auto cookie = platform::ReadWholeFile(folder + "cache" + platform::kPathDelim +
+                                              engine_auth::kCookieFileName);
+  if (!cookie || cookie->size() != engine_auth::kCookieLength) return "AUTHENTICATE";
+  return "AUTHENTICATE " + engine_auth::HexText(*cookie);
 }
 
 inline bool ControlPortOpen() {

@@ -1,7 +1,8 @@
 // langfile: the translator's helper for *.lng files.
 //   langfile template OUT [LANGID]  the English texts as a language file
 //   langfile normalize IN OUT       IN rewritten in the canonical layout
-//   langfile check FILE             reads FILE and lists what it lacks
+//   langfile check FILE             reads FILE and lists what it lacks or
+//                                   whose placeholders differ from English
 // Exit code 0 on success, 1 when a check finds gaps, 2 on errors.
 #include <cstdio>
 #include <exception>
@@ -10,6 +11,7 @@
 #include "platform/Files.h"
 #include "ui/DKLang.h"
 #include "ui/MainFormLangData.h"
+#include "ui/TextFormat.h"
 
 namespace {
 
@@ -19,6 +21,15 @@ int Usage() {
                "       langfile normalize IN OUT\n"
                "       langfile check FILE\n");
   return 2;
+}
+
+// Whether a translated catalogue text takes the English text's arguments.
+bool FitsEnglish(const std::string& text, const std::string& english) {
+  try {
+    return FormatUses(text) == FormatUses(english);
+  } catch (const EFormatError&) {
+    return false;
+  }
 }
 
 bool Save(const std::string& path, const TLangTranslation& translation) {
@@ -55,8 +66,15 @@ int Check(const std::string& file) {
   }
   const TDKLang_Constants constants = LangManager().Constants();
   for (int i = 0; i < constants.Count(); ++i) {
-    if (translation.FindConstant(constants.Item(i).Name) == nullptr) {
-      std::printf("  missing constant %s\n", constants.Item(i).Name.c_str());
+    const TDKLang_Constant& english = constants.Item(i);
+    const std::string* text = translation.FindConstant(english.Name);
+    if (text == nullptr) {
+      std::printf("  missing constant %s\n", english.Name.c_str());
+      ++gaps;
+    } else if (!FitsEnglish(*text, english.DefValue)) {
+      // A lost or changed placeholder shows the wrong value or fails when shown.
+      std::printf("  constant %s: placeholders differ from \"%s\"\n", english.Name.c_str(),
+                  english.DefValue.c_str());
       ++gaps;
     }
   }

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Start-up of Nimbra.exe against an empty Win32 window program of the same
+# size, both under Wine on a virtual display of their own, measured in one
+# run: the time from starting the program until its window is on the screen
+# and painted, and the working set (resident memory) two seconds later.
+# Prints both ratios (Nimbra / empty window), medians of ROUNDS rounds.
+#   startup-bench.sh WINDOWS_BUILD_DIR [ROUNDS]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+rounds=${2:-7}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+prefix="$build/bench-wineprefix"
+run=("$root/scripts/wine-run.sh" --prefix "$prefix")
+pids=()
+cleanup() {
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+export DISPLAY=":$(tr -d '\n' <"$work/display")"
+
+# The prefix made and Wine's own start-up paid once, outside the rounds; the
+# wineserver stays up between them, as it does on a desktop.
+"${run[@]}" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
+data="$prefix/drive_c/users/Public/Documents/Nimbra"
+mkdir -p "$data" "$prefix/drive_c/windows/Fonts"
+cp "$build/src/app/LCDN.TTF" "$prefix/drive_c/windows/Fonts/"
+cp "$build/tools/simengine/anon.dll" "$data/"
+WINEPREFIX="$prefix" wineserver -p 60 2>/dev/null || true
+
+# One start: milliseconds until the window is shown and its centre painted
+# (not the desktop's black), then its resident memory in KiB.
+measure() {  # EXE TITLE
+  local start end pid rss
+  start=$(date +%s%N)
+  "${run[@]}" "$1" >/dev/null 2>&1 &
+  pid=$!
+  local id=""
+  for _ in $(seq 3000); do
+    id=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -n 1 || true)
+    [[ -n "$id" ]] && break
+    sleep 0.005
+  done
+  [[ -n "$id" ]] || { echo "no window for $1" >&2; exit 1; }
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  for _ in $(seq 1000); do
+    [[ "$(import -window root -crop "1x1+$((X + 160))+$((Y + 90))" -depth 8 txt:- | tail -n 1)" != *"#000000"* ]] && break
+  done
+  end=$(date +%s%N)
+  sleep 2
+  rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  # Gone from the screen and from the wineserver before the next start.
+  for _ in $(seq 200); do
+    [[ -z "$(xdotool search --onlyvisible --name "$2" 2>/dev/null)" ]] && break
+    sleep 0.05
+  done
+  sleep 1
+  echo "$(((end - start) / 1000000)) $rss"
+}
+
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+: >"$work/nimbra"
+: >"$work/empty"
+# Alternating which goes first, so neither always follows the other's exit.
+for round in $(seq "$rounds"); do
+  rm -f "$data/anon_settings"
+  if ((round % 2)); then
+    measure "$build/bench/wine/EmptyWindow.exe" '^EmptyWindow$' >>"$work/empty"
+    measure "$build/src/app/Nimbra.exe" '^Nimbra$' >>"$work/nimbra"
+  else
+    measure "$build/src/app/Nimbra.exe" '^Nimbra$' >>"$work/nimbra"
+    measure "$build/bench/wine/EmptyWindow.exe" '^EmptyWindow$' >>"$work/empty"
+  fi
+done
+echo "rounds (ms KiB): Nimbra.exe $(tr '\n' ';' <"$work/nimbra") empty window $(tr '\n' ';' <"$work/empty")"
+nimbra_ms=$(cut -d' ' -f1 "$work/nimbra" | median)
+empty_ms=$(cut -d' ' -f1 "$work/empty" | median)
+nimbra_kb=$(cut -d' ' -f2 "$work/nimbra" | median)
+empty_kb=$(cut -d' ' -f2 "$work/empty" | median)
+echo "start to first paint: Nimbra.exe ${nimbra_ms} ms, empty window ${empty_ms} ms," \
+  "ratio $(awk -v a="$nimbra_ms" -v b="$empty_ms" 'BEGIN {printf "%.2f", a / b}')"
+echo "working set after start: Nimbra.exe ${nimbra_kb} KiB, empty window ${empty_kb} KiB," \
+  "ratio $(awk -v a="$nimbra_kb" -v b="$empty_kb" 'BEGIN {printf "%.2f", a / b}')"

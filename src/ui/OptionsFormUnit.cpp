@@ -1,0 +1,167 @@
+#include "ui/OptionsFormUnit.h"
+
+#include "core/MainFormUnit.h"
+#include "core/OptionsUnit.h"
+
+TOptionsForm* OptionsForm = nullptr;
+
+namespace {
+
+gui::WindowSpec OptionsFormSpec() {
+  gui::WindowSpec layout;
+  layout.class_name = "TOptionsForm";
+  layout.title = "Options";
+  layout.style = gui::WindowStyle::DialogWithMinimize;
+  layout.client_width = 400;
+  layout.client_height = 350;
+  layout.centred = true;
+  layout.key_preview = true;
+  return layout;
+}
+
+constexpr int kOkResult = 1;
+constexpr int kCancelResult = 2;
+
+}  // namespace
+
+TOptionsForm::TOptionsForm(gui::GuiSystem& Gui) : TSkinForm(Gui, "OptionsForm", OptionsFormSpec()) {
+  using gui::ControlKind;
+  // Only the tab strip is the system's control; the page's frame is drawn
+  // over the dialog's own background, so every page control sits on one
+  // colour.
+  Add(ControlKind::TabControl, PageControl, {8, 8, 384, 24}, "").SetItems({"General", "About"});
+  Add(ControlKind::GroupBox, PageFrame, {8, 26, 384, 254}, "");
+  FGeneralControls = {StartupGroup,       RunStartup,       RunMinim,
+                      StartStartup,       ProxyGroup,       AutoSwitchStartup,
+                      SwitchPeriodLabel1, SwitchPeriodEdit, SwitchPeriodLabel2};
+  Add(ControlKind::GroupBox, StartupGroup, {20, 40, 360, 96}, "Startup options");
+  Add(ControlKind::CheckBox, RunStartup, {34, 60, 330, 20}, "Run on Windows &startup",
+      "Let Nimbra run on Windows startup");
+  Add(ControlKind::CheckBox, RunMinim, {34, 83, 330, 20}, "Run &minimized",
+      "Make Nimbra run minimized to system tray");
+  Add(ControlKind::CheckBox, StartStartup, {34, 106, 330, 20}, "Activate proxy on startup",
+      "Make Nimbra automatically activate proxy on startup");
+  Add(ControlKind::GroupBox, ProxyGroup, {20, 146, 360, 84}, "Proxy options");
+  Add(ControlKind::CheckBox, AutoSwitchStartup, {34, 166, 330, 20},
+      "Auto switch proxies from startup",
+      "Make Nimbra automatically switch proxies from the moment of startup");
+  Add(ControlKind::Text, SwitchPeriodLabel1, {34, 197, 180, 17},
+      "Automatically switch proxies every");
+  Add(ControlKind::Edit, SwitchPeriodEdit, {216, 194, 44, 21}, "",
+      "Specify how often proxies should be switched");
+  Add(ControlKind::Text, SwitchPeriodLabel2, {266, 197, 60, 17}, "minutes");
+
+  FAboutControls = {about_img,  ProductName, VersionLabel, DescriptionLabel,
+                    LinkLabel1, LinkLabel2,  LinkLabel3};
+  Add(ControlKind::Picture, about_img, {30, 48, 96, 96}, "");
+  AddControl(ControlKind::Text, ProductName, {146, 52, 220, 20}, "Nimbra",
+             [](gui::ControlSpec& layout) { layout.style.bold = true; });
+  Add(ControlKind::Text, VersionLabel, {146, 76, 220, 17}, kProductVersion);
+  Add(ControlKind::Text, DescriptionLabel, {146, 98, 230, 17}, "Nimbra is a powerful anonymizer");
+  Add(ControlKind::Link, LinkLabel1, {146, 132, 220, 17}, "www.corvane.com");
+  Add(ControlKind::Link, LinkLabel2, {146, 154, 220, 17}, "Product information");
+  Add(ControlKind::Link, LinkLabel3, {146, 176, 220, 17}, "Support");
+
+  AddControl(ControlKind::Button, ok2, {150, 290, 75, 25}, "&OK",
+             [](gui::ControlSpec& layout) { layout.default_button = true; });
+  FHints.emplace_back(ok2, "Apply changes and close this window");
+  AddControl(ControlKind::Button, CancelButton, {232, 290, 75, 25}, "&Cancel",
+             [](gui::ControlSpec& layout) { layout.cancel_button = true; });
+  FHints.emplace_back(CancelButton, "Exit this window without saving options");
+  Add(ControlKind::Button, HelpButton, {314, 290, 75, 25}, "&Help",
+      "View help for the current page of Options dialog");
+  Add(ControlKind::StatusBar, StatusBar, {0, 330, 400, 20}, "");
+  ShowPage(TPage::General);
+}
+
+gui::Control& TOptionsForm::Add(gui::ControlKind Kind, int Id, gui::Rect Bounds,
+                                const std::string& Text, const std::string& Hint) {
+  if (!Hint.empty()) FHints.emplace_back(Id, Hint);
+  // The dialog's labels stay on one line.
+  return AddControl(Kind, Id, Bounds, Text,
+                    [](gui::ControlSpec& layout) { layout.style.word_wrap = false; });
+}
+
+void TOptionsForm::FormCreate() {}
+
+void TOptionsForm::ShowPage(TPage Page) {
+  Window().FindControl(PageControl)->SetSelected(Page == TPage::General ? 0 : 1);
+  for (int id : FGeneralControls) Window().FindControl(id)->SetVisible(Page == TPage::General);
+  for (int id : FAboutControls) Window().FindControl(id)->SetVisible(Page == TPage::About);
+}
+
+bool TOptionsForm::ShowModal(TPage Page) {
+  ShowPage(Page);
+  if (!about_logo.Empty()) Window().FindControl(about_img)->SetBitmap(*about_logo.Bitmap());
+  SetOptionsToGUI();
+  return Window().ShowModal() == kOkResult;
+}
+
+void TOptionsForm::SetOptionsToGUI() {
+  TOptions options;
+  Window().FindControl(RunStartup)->SetChecked(options.GetOption("Autorun", true));
+  Window().FindControl(RunMinim)->SetChecked(options.GetOption("RunMinim", false));
+  Window().FindControl(StartStartup)->SetChecked(options.GetOption("StartStartup", true));
+  Window().FindControl(AutoSwitchStartup)->SetChecked(options.GetOption("AutoSwitchStartup", true));
+  Window().FindControl(SwitchPeriodEdit)->SetText(options.GetOption("SwitchPeriod", "30"));
+}
+
+void TOptionsForm::GetOptionsFromGUI() {
+  TOptions options;
+  options.SetOption("Autorun", Window().FindControl(RunStartup)->Checked());
+  options.SetOption("RunMinim", Window().FindControl(RunMinim)->Checked());
+  options.SetOption("StartStartup", Window().FindControl(StartStartup)->Checked());
+  options.SetOption("AutoSwitchStartup", Window().FindControl(AutoSwitchStartup)->Checked());
+  options.SetOption("SwitchPeriod", Window().FindControl(SwitchPeriodEdit)->Text());
+}
+
+void TOptionsForm::SetStatusText(const std::string& Text) {
+  Window().FindControl(StatusBar)->SetText(Text);
+}
+
+void TOptionsForm::DoCommand(int ControlId) {
+  switch (ControlId) {
+    case PageControl:
+      ShowPage(Window().FindControl(PageControl)->Selected() == 0 ? TPage::General : TPage::About);
+      break;
+    case ok2:
+      // A failed write leaves the dialog open, with what was written so far.
+      GetOptionsFromGUI();
+      if (NimbraMainForm != nullptr) NimbraMainForm->SetOptions();
+      Window().EndModal(kOkResult);
+      break;
+    case CancelButton:
+      Window().EndModal(kCancelResult);
+      break;
+    case HelpButton:
+      if (NimbraMainForm != nullptr) NimbraMainForm->ShowHelp();
+      break;
+    case LinkLabel1:
+      Gui().ShellOpen(&Window(), kMakerSite, gui::ShowCommand::Hidden);
+      break;
+    case LinkLabel2:
+      Gui().ShellOpen(&Window(), kProductPage, gui::ShowCommand::Hidden);
+      break;
+    case LinkLabel3:
+      Gui().ShellOpen(&Window(), kSupportMail, gui::ShowCommand::Hidden);
+      break;
+    default:
+      break;
+  }
+}
+
+void TOptionsForm::DoCloseRequest() { Window().EndModal(kCancelResult); }
+
+bool TOptionsForm::DoKeyDown(int Key, std::uint16_t /*Shift*/) {
+  if (Key != gui::kKeyF1) return false;
+  if (NimbraMainForm != nullptr) NimbraMainForm->ShowHelp();
+  return true;
+}
+
+void TOptionsForm::DoPointerOverControl(int ControlId) {
+  std::string hint;
+  for (const auto& [id, text] : FHints) {
+    if (id == ControlId) hint = text;
+  }
+  if (NimbraMainForm != nullptr) NimbraMainForm->DisplayHint(hint);
+}

@@ -1,0 +1,49 @@
+#include "ui/TutorialForm.h"
+
+#include "core/MainFormUnit.h"
+#include "core/OptionsUnit.h"
+
+TTutorialForm* TutorialForm = nullptr;
+
+namespace {
+
+gui::WindowSpec TutorialFormSpec() {
+  gui::WindowSpec layout;
+  layout.class_name = "TTutorialForm";
+  layout.title = "Nimbra";
+  // The skin's edge colour, where the picture leaves the last row uncovered.
+  layout.background = gui::Rgb(64, 72, 85);
+  layout.client_width = 615;
+  layout.client_height = 530;
+  layout.centred = true;
+  return layout;
+}
+
+}  // namespace
+
+TTutorialForm::TTutorialForm(gui::GuiSystem& Gui)
+    : TSkinForm(Gui, "TutorialForm", TutorialFormSpec()),
+      back(Add<TImage>("back", {0, 0, 615, 532})),
+      ok_button(Add<TJvImage>("ok_button", {479, 452, 107, 50})),
+      exit_button(Add<TJvImage>("exit_button", {587, 7, 10, 10})) {
+  back.AutoSize = true;
+  DragElement = &back;
+  ok_button.OnClick = [this] { Close(); };
+  exit_button.OnClick = [this] { Close(); };
+}
+
+void TTutorialForm::FormCreate() {
+  Window().SetRoundRectRegion(2, 0, 615, 530, 24, 28);
+  if (NimbraMainForm == nullptr) return;
+  NimbraMainForm->LoadSkins();
+  {
+    TOptions options;
+    if (options.GetOption("FirstRun", false)) {
+      // Stored first, so a tutorial that never closes is still shown once.
+      options.SetOption("FirstRun", false);
+      Window().ShowModal();
+    }
+  }
+  if (TOptions().GetOption("StartStartup", true)) NimbraMainForm->SetStarted(true);
+  if (TOptions().GetOption("AutoSwitchStartup", true)) NimbraMainForm->SetAutoswitch(true);
+}

@@ -1,0 +1,252 @@
+// The skinned windows' geometry and reactions, the options dialog and the
+// main window's translation, headless through the recording backend.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/AppFolders.h"
+#include "core/InitFinal.h"
+#include "core/Logger.h"
+#include "core/MainFormUnit.h"
+#include "core/OptionsUnit.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/RecordingGui.h"
+#include "platform/Registry.h"
+#include "support/SkinFixture.h"
+#include "support/TestSupport.h"
+#include "ui/DKLang.h"
+#include "ui/MenuForm.h"
+#include "ui/OptionsFormUnit.h"
+
+namespace {
+
+using gui::RecordingGui;
+using gui::RecordingWindow;
+
+class IdleEngine : public TEngineControl {
+ public:
+  void StartTor() override {}
+  void StopTor() override {}
+  int GetProgressStatus() override { return 0; }
+  bool SendNewNym() override { return false; }
+};
+
+class SkinnedWindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_support::WriteSkins(app_.Path());
+    SetApplicationFolderForTesting(app_.Path());
+    InitAppFolders(system_.CommonDocuments() + platform::kPathDelim + "Nimbra");
+    seams_.PipeName = "\\\\.\\PIPE\\NimbraSkinTest {" + std::to_string(++counter_) + "}";
+    seams_.StartEventName = "Global\\NimbraSkinTestStart";
+    seams_.StartAddressLookup = [](TIPFoundEvent) {};
+    TOptions().SetOption("StartStartup", false);
+    TOptions().SetOption("AutoSwitchStartup", false);
+  }
+  void TearDown() override {
+    windows_.reset();
+    LangManager().SetLanguageID(1033);
+    SetApplicationFolderForTesting("");
+  }
+  void Create() {
+    windows_ = std::make_unique<TProgramWindows>(gui_, engine_, seams_);
+    gui_.ClearEvents();
+  }
+  TNimbraMainForm& Form() { return *NimbraMainForm; }
+  RecordingWindow& Main() { return *gui_.FindWindow(kMainFormClass); }
+  RecordingWindow& Panel() { return *gui_.FindWindow("TMenuForm"); }
+  RecordingWindow& Options() { return *gui_.FindWindow("TOptionsForm"); }
+  void Click(RecordingWindow& window, const TGraphicElement& element) {
+    gui_.Click(window, {element.Bounds.left + 1, element.Bounds.top + 1});
+  }
+  gui::Control& Control(int id) { return *Options().FindControl(id); }
+  bool LastEventHas(const std::string& text) {
+    return !gui_.Events().empty() && gui_.Events().back().find(text) != std::string::npos;
+  }
+
+  static inline int counter_ = 0;
+  test_support::IsolatedSystem system_;
+  test_support::TempFolder app_;
+  RecordingGui gui_;
+  IdleEngine engine_;
+  TProgramSeams seams_;
+  std::unique_ptr<TProgramWindows> windows_;
+};
+
+TEST_F(SkinnedWindowsTest, ThePanelOpensLeftOfTheWindowOrBelowIt) {
+  gui_.SetWorkArea({0, 0, 1920, 1040});
+  Create();
+  Form().Show();
+  EXPECT_EQ(Main().Bounds().left, 1510);
+  EXPECT_EQ(Main().Bounds().top, 100);
+  struct Case {
+    int left;
+    int panel_left;
+    int panel_top;
+  };
+  const Case cases[] = {{1510, 1055, 100}, {200, 200, 280}, {456, 456, 280}, {457, 2, 100}};
+  for (const Case& c : cases) {
+    Main().SetPosition({c.left, 100});
+    Click(Main(), Form().arrow);
+    ASSERT_TRUE(Panel().Visible());
+    EXPECT_EQ(Panel().Bounds().left, c.panel_left) << c.left;
+    EXPECT_EQ(Panel().Bounds().top, c.panel_top) << c.left;
+    Click(Main(), Form().arrow);
+    EXPECT_FALSE(Panel().Visible());
+  }
+}
+
+TEST_F(SkinnedWindowsTest, TheArrowAfterEachWayOfClosingThePanel) {
+  Create();
+  Form().Show();
+  Click(Main(), Form().arrow);
+  EXPECT_EQ(Form().arrow.PictureNormal.Source(), "res\\arrow_right.jpg");
+  EXPECT_EQ(Form().arrow.PictureHover.Source(), "res\\arrow_right_over.jpg");
+  Click(Main(), Form().arrow);
+  EXPECT_TRUE(Form().arrow.PictureNormal.Empty()) << "closed by the arrow";
+  EXPECT_EQ(Form().arrow.PictureHover.Source(), "res\\arrow_left_over.jpg");
+
+  Click(Main(), Form().arrow);
+  Click(Panel(), MenuForm->exit_button);
+  EXPECT_FALSE(Panel().Visible());
+  EXPECT_EQ(Form().arrow.PictureNormal.Source(), "res\\arrow_left.jpg")
+      << "closed by its own close button";
+
+  Click(Main(), Form().arrow);
+  Click(Main(), Form().minim);
+  EXPECT_FALSE(Main().Visible());
+  EXPECT_FALSE(Panel().Visible()) << "minimize hides both";
+  EXPECT_TRUE(Form().arrow.PictureNormal.Empty());
+  gui_.TrayInput(gui::TrayEvent::LeftDown);
+  EXPECT_TRUE(Main().Visible());
+  EXPECT_FALSE(Panel().Visible()) << "only the main window comes back";
+}
+
+TEST_F(SkinnedWindowsTest, ImageButtonsShowHoverAndPressedPicturesThenTheBackground) {
+  Create();
+  Form().Show();
+  TJvImage& check = Form().check;
+  const gui::Point over{check.Bounds.left + 5, check.Bounds.top + 5};
+  EXPECT_EQ(check.Shown(), nullptr) << "at rest the background shows through";
+  gui_.MoveMouse(Main(), over);
+  EXPECT_EQ(check.Shown()->Source(), "res\\check_over.jpg");
+  gui_.Press(Main(), over);
+  EXPECT_EQ(check.Shown()->Source(), "res\\check_down.jpg");
+  gui_.Release(Main(), over);
+  EXPECT_EQ(check.Shown(), nullptr);
+  EXPECT_TRUE(LastEventHas("shell open \"http://ip.corvane.com/\" normal"));
+  gui_.MoveMouse(Main(), {over.x + 1, over.y});
+  gui_.MoveMouse(Main(), {5, 5});
+  EXPECT_EQ(check.Shown(), nullptr) << "moving away shows the background again";
+  const std::string described = Main().Describe();
+  EXPECT_NE(described.find("bitmap res\\Main.jpg at 0,0"), std::string::npos) << described;
+  EXPECT_NE(described.find("text \"Anonymity OFF\" in 26,64 229x27 LcdD 24 #4F4F4F rtl"),
+            std::string::npos);
+}
+
+TEST_F(SkinnedWindowsTest, HelpFromF1TheTrayAndThePanel) {
+  Create();
+  Form().Show();
+  const std::string help = "shell open \"" + ApplicationFolder() + "Help\\Help.chm\" normal";
+  gui_.PressKey(Main(), gui::kKeyF1);
+  EXPECT_TRUE(LastEventHas(help));
+  gui_.ClearEvents();
+  gui_.AnswerNextMenu(5);
+  gui_.TrayInput(gui::TrayEvent::RightClick);
+  EXPECT_TRUE(LastEventHas(help));
+  gui_.ClearEvents();
+  Click(Main(), Form().arrow);
+  Click(Panel(), MenuForm->help);
+  EXPECT_TRUE(LastEventHas(help));
+}
+
+TEST_F(SkinnedWindowsTest, OptionsRoundTripLettersAndEscape) {
+  TOptions().SetOption("SwitchPeriod", "45");
+  Create();
+  EXPECT_EQ(Form().SwitchProxyTimer.Interval(), 45u * 60000);
+  gui_.AnswerNextModal([&](RecordingWindow& dialog) {
+    EXPECT_EQ(Control(TOptionsForm::PageControl).Selected(), 0) << "General";
+    EXPECT_TRUE(Control(TOptionsForm::RunStartup).Checked());
+    EXPECT_FALSE(Control(TOptionsForm::RunMinim).Checked());
+    EXPECT_FALSE(Control(TOptionsForm::StartStartup).Checked());
+    EXPECT_EQ(Control(TOptionsForm::SwitchPeriodEdit).Text(), "45");
+    gui_.ClickControl(dialog, TOptionsForm::RunStartup);
+    gui_.ClickControl(dialog, TOptionsForm::RunMinim);
+    gui_.TypeText(dialog, TOptionsForm::SwitchPeriodEdit, "abc");
+    gui_.PressKey(dialog, gui::kKeyReturn);
+  });
+  gui_.AnswerNextMenu(4);  // Options...
+  gui_.TrayInput(gui::TrayEvent::RightClick);
+  EXPECT_EQ(TOptions().GetOption("SwitchPeriod", "?"), "abc") << "stored as typed";
+  EXPECT_FALSE(TOptions().GetOption("Autorun", true));
+  EXPECT_TRUE(TOptions().GetOption("RunMinim", false));
+  EXPECT_EQ(Form().SwitchProxyTimer.Interval(), 30u * 60000) << "letters: 30 minutes, at once";
+  platform::RegKey run;
+  platform::RegValue value;
+  ASSERT_EQ(run.Open(platform::RegRoot::CurrentUser, kRunKey, platform::kKeyRead), 0u);
+  EXPECT_NE(run.Query("Nimbra", value), 0u) << "the start-up entry went at once";
+
+  // Esc anywhere cancels: nothing typed is stored; the letters come back.
+  gui_.AnswerNextModal([&](RecordingWindow& dialog) {
+    EXPECT_EQ(Control(TOptionsForm::SwitchPeriodEdit).Text(), "abc");
+    gui_.TypeText(dialog, TOptionsForm::SwitchPeriodEdit, "7");
+    gui_.ClickControl(dialog, TOptionsForm::RunStartup);
+    gui_.PressKey(dialog, gui::kKeyEscape);
+  });
+  Click(Main(), Form().arrow);
+  Click(Panel(), MenuForm->options);
+  EXPECT_EQ(TOptions().GetOption("SwitchPeriod", "?"), "abc");
+  EXPECT_FALSE(TOptions().GetOption("Autorun", true));
+}
+
+TEST_F(SkinnedWindowsTest, OptionsHelpAboutLinksAndHints) {
+  Create();
+  Form().Show();
+  gui_.AnswerNextModal([&](RecordingWindow& dialog) {
+    EXPECT_EQ(Control(TOptionsForm::PageControl).Selected(), 1) << "About";
+    EXPECT_EQ(Control(TOptionsForm::VersionLabel).Text(), "Version 1.4");
+    gui_.PressKey(dialog, gui::kKeyF1);
+    EXPECT_TRUE(LastEventHas("Help\\Help.chm\" normal")) << "F1 on any page";
+    gui_.ClickControl(dialog, TOptionsForm::LinkLabel2);
+    EXPECT_TRUE(LastEventHas("/products/nimbra/index.html\" hidden"));
+    gui_.ClickControl(dialog, TOptionsForm::LinkLabel3);
+    EXPECT_TRUE(LastEventHas("mailto:"));
+    EXPECT_NE(gui_.Events().back().find("subject=Nimbra"), std::string::npos);
+    gui_.ClickControl(dialog, TOptionsForm::PageControl);  // the tab control
+    Control(TOptionsForm::PageControl).SetSelected(0);
+    gui_.ClickControl(dialog, TOptionsForm::PageControl);
+    gui_.PointAtControl(dialog, TOptionsForm::RunMinim);
+    EXPECT_EQ(Control(TOptionsForm::StatusBar).Text(), "Make Nimbra run minimized to system tray");
+    gui_.ClickControl(dialog, TOptionsForm::HelpButton);
+    EXPECT_TRUE(LastEventHas("Help\\Help.chm\" normal"));
+    gui_.CloseByTitleBar(dialog);
+  });
+  Click(Main(), Form().about);
+  EXPECT_FALSE(Options().Visible());
+}
+
+TEST_F(SkinnedWindowsTest, TheSampleLanguageTranslatesTheMainWindow) {
+  const std::string sample = platform::ExtractFilePath(platform::ExecutablePath()) + "Russian.lng";
+  const auto bytes = platform::ReadWholeFile(sample);
+  ASSERT_TRUE(bytes.has_value()) << sample;
+  test_support::WriteFileForTest(app_ / "Russian.lng", *bytes);
+  LangManager().ScanForLangFiles(ApplicationFolder(), "*.lng", false);
+  LangManager().SetLanguageID(1049);
+  Create();
+  Form().Show();
+  EXPECT_EQ(Form().Options1.Caption, "Настройки...");
+  EXPECT_EQ(Form().Exit2.Caption, "Выход");
+  EXPECT_EQ(Form().check.Hint, "Проверить доступность текущего прокси");
+  EXPECT_EQ(Form().StartProxy1.Caption, "Запустить прокси Ctrl+Shift+S");
+  EXPECT_EQ(Form().Proxy_Address.Caption(), "Анонимность ВЫКЛ");
+  EXPECT_EQ(Main().Title(), "Nimbra");
+  bool hint_shown = false;
+  for (const auto& hint : Main().Hints()) hint_shown |= hint.text == Form().check.Hint;
+  EXPECT_TRUE(hint_shown);
+  gui_.AnswerNextMenu(0);
+  gui_.TrayInput(gui::TrayEvent::RightClick);
+  EXPECT_TRUE(LastEventHas("\"Скрыть Nimbra\""));
+}
+
+}  // namespace

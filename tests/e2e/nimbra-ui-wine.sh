@@ -1,0 +1,297 @@
+#!/usr/bin/env bash
+# Nimbra.exe's windows under Wine on a virtual display, driven by real input
+# (xdotool) and looked at in screenshots, which are kept in SHOTS_DIR:
+# the tutorial of a first run; the main window Off, Starting and Ready (with
+# an address from a local endpoint), the lamp's colour, the label drawn and
+# the rounded corners transparent in each; the start/stop button changing
+# the label; Ctrl+Shift+N hiding and showing; the menu panel, and a drag of
+# the background moving the window and the open panel alike; the options
+# dialog on both pages, Esc leaving the options as they were; the closing
+# dialog; the main window in each shipped language, off and starting, with
+# the glyphs of its script (main-lang-<LANGID>-<file name>[-starting].png).
+#   nimbra-ui-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR SHOTS_DIR
+set -euo pipefail
+wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5 shots=$6
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run() { "$wine_run" --prefix "$prefix" "$@"; }
+
+rm -rf "$work" "$shots"
+mkdir -p "$work" "$shots"
+pids=()
+cleanup() {
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+# A display of its own: input and screenshots must not meet other tests'
+# windows.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "no virtual display"
+export DISPLAY=":$(tr -d '\n' <"$work/display")"
+
+wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
+  local tries=$(($1 * 5))
+  shift
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+shown() { [[ -n "$(windows_named "$1")" ]]; }
+hidden() { [[ -z "$(windows_named "$1")" ]]; }
+# The visible window of that title and width (the main window, the menu
+# panel and the tutorial are all called "Nimbra").
+window_of() {  # NAME_REGEX [WIDTH]
+  local id
+  for id in $(windows_named "$1"); do
+    # Not a pipe into grep -q: with pipefail, its early exit fails the pipe.
+    if [[ -z "${2:-}" || "$(xdotool getwindowgeometry --shell "$id")" == *"WIDTH=$2"$'\n'* ]]; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
+}
+# The screen position of a window's client area: skinned windows have no
+# frame; dialogs have the frame Wine draws (3 pixels, 22 above).
+origin() {  # NAME_REGEX FRAME(0|1) [WIDTH] -> "X Y"
+  local id x y
+  id=$(window_of "$1" "${3:-}") || {
+    for id in $(windows_named "$1"); do xdotool getwindowgeometry "$id" >&2; done
+    fail "no window '$1' ${3:-}"
+  }
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  x=$X y=$Y
+  if [[ "$2" == 1 ]]; then x=$((x + 3)) y=$((y + 22)); fi
+  echo "$x $y"
+}
+click_at() {  # NAME_REGEX FRAME CLIENT_X CLIENT_Y [WIDTH]
+  local o
+  read -r -a o <<<"$(origin "$1" "$2" "${5:-}")"
+  xdotool mousemove $((o[0] + $3)) $((o[1] + $4)) click 1
+  sleep 0.5
+}
+shot() { import -window root "$shots/$1.png"; }
+pixel() {  # PNG X Y -> "R G B"
+  convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | tail -n 1 |
+    sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3/' | cut -d. -f1 | tr -d '%'
+}
+crop() {  # PNG X Y W H OUT
+  convert "$1" -crop "$4x$5+$2+$3" +repage "$6"
+}
+main_origin() { origin '^Nimbra$' 0 330; }
+click_main() { click_at '^Nimbra$' 0 "$1" "$2" 330; }
+
+# Checks on a screenshot of the main window: the lamp's colour, the label
+# not blank, the corner outside the rounded region showing the desktop.
+check_main() {  # PNG green|dark
+  local o lamp corner
+  read -r -a o <<<"$(main_origin)"
+  read -r -a lamp <<<"$(pixel "$1" $((o[0] + 305)) $((o[1] + 58)))"
+  if [[ "$2" == green ]]; then
+    ((lamp[1] > 150 && lamp[0] < 120 && lamp[2] < 120)) || fail "$1: lamp not green: ${lamp[*]}"
+  else
+    ((!(lamp[1] > 150 && lamp[0] < 120 && lamp[2] < 120))) || fail "$1: lamp green: ${lamp[*]}"
+  fi
+  crop "$1" $((o[0] + 26)) $((o[1] + 64)) 229 27 "$work/label.png"
+  local drawn
+  drawn=$(compare -metric AE -fuzz 20% "$work/label.png" "$work/label-background.png" null: 2>&1 ||
+    true)
+  ((${drawn%% *} > 40)) || fail "$1: the label is blank ($drawn pixels differ from the skin)"
+  read -r -a corner <<<"$(pixel "$1" "${o[0]}" "${o[1]}")"
+  [[ "${corner[*]}" == "0 0 0" ]] || fail "$1: corner not transparent: ${corner[*]}"
+  cp "$work/label.png" "$work/label-$(basename "$1")"
+}
+labels_differ() { ! compare -metric AE "$work/label-$1.png" "$work/label-$2.png" null: 2>/dev/null; }
+
+# ---- The prefix: Wine draws the dialogs' frames (there is no window
+# manager), the label's font is installed, the simulated engine is there.
+run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
+# On Windows, Tahoma (the face for text the label font lacks, and of the
+# dialogs) has the Arabic script and links to a Chinese face; the prefix gets
+# the same from Debian's fonts: Tahoma drawn in DejaVu Sans, which links to
+# WenQuanYi Micro Hei. Set before any window opens, so every run looks alike.
+cjk_font=$(fc-list -f '%{file}\n' 'WenQuanYi Micro Hei' | head -n 1)
+[[ -n "$cjk_font" ]] || fail "no WenQuanYi Micro Hei: run scripts/install-packages.sh"
+[[ -n "$(fc-list 'DejaVu Sans:lang=fa')" ]] || fail "no DejaVu Sans: run scripts/install-packages.sh"
+run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'DejaVu Sans' /f >/dev/null
+run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+  /v 'DejaVu Sans' /t REG_MULTI_SZ /d "$(basename "$cjk_font"),WenQuanYi Micro Hei" /f >/dev/null
+data="$prefix/drive_c/users/Public/Documents/Nimbra"
+mkdir -p "$data" "$prefix/drive_c/windows/Fonts"
+cp "$program/LCDN.TTF" "$prefix/drive_c/windows/Fonts/"
+cp "$tools/simengine/anon.dll" "$data/"
+rm -f "$data/anon_settings"
+crop "$program/res/Main.jpg" 26 64 229 27 "$work/label-background.png"
+printf '[Options]\r\nFirstRun=1\r\nStartStartup=0\r\nAutoSwitchStartup=0\r\n' >"$data/options.ini"
+
+run "$tools/ipecho/ipecho.exe" --answer 203.0.113.42 --count 50 >"$work/ipecho.txt" 2>&1 &
+pids+=($!)
+wait_until 60 grep -q "listening on" "$work/ipecho.txt" || fail "no address endpoint"
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
+export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
+export NIMBRA_IP_LOOKUP_DELAY_MS=1000
+export NIMBRA_SIMENGINE_BOOTSTRAP_MS=12000
+
+run "$program/Nimbra.exe" >"$work/nimbra.txt" 2>&1 &
+nimbra=$!
+pids+=($nimbra)
+
+# ---- First run: the tutorial before the main window.
+wait_until 60 shown '^Nimbra$' || fail "no tutorial"
+sleep 1
+hidden_main=$(xdotool search --onlyvisible --name '^Nimbra$' | wc -l)
+((hidden_main == 1)) || fail "the main window is there before the tutorial closed"
+shot tutorial
+click_at '^Nimbra$' 0 530 475 615  # OK
+wait_until 20 grep -q 'FirstRun=0' "$data/options.ini" || fail "FirstRun not stored"
+sleep 1.5
+
+# ---- Off, Starting, Ready.
+shot main-off
+check_main "$shots/main-off.png" dark
+click_main 160 127  # start/stop
+xdotool mousemove 5 700
+sleep 1.5
+shot main-starting
+check_main "$shots/main-starting.png" dark
+labels_differ main-off main-starting || fail "the start button did not change the label"
+ready() {
+  shot main-ready
+  local o lamp
+  read -r -a o <<<"$(main_origin)"
+  read -r -a lamp <<<"$(pixel "$shots/main-ready.png" $((o[0] + 305)) $((o[1] + 58)))"
+  ((lamp[1] > 150 && lamp[0] < 120))
+}
+wait_until 60 ready || fail "never ready"
+wait_until 60 grep -q "ipecho: GET" "$work/ipecho.txt" || fail "no address lookup"
+sleep 2
+shot main-ready
+check_main "$shots/main-ready.png" green
+labels_differ main-starting main-ready || fail "the label did not change when ready"
+
+# ---- Ctrl+Shift+N hides and shows (the keys reach Wine while one of its
+# windows has the focus: first the main window, then the tray's).
+main_id=$(window_of '^Nimbra$' 330)
+xdotool windowfocus --sync "$main_id"
+xdotool key ctrl+shift+n
+wait_until 10 hidden '^Nimbra$' || fail "Ctrl+Shift+N did not hide the window"
+tray_id=$(windows_named 'Wine System Tray' | head -n 1)
+[[ -n "$tray_id" ]] || fail "no tray window"
+xdotool windowfocus --sync "$tray_id"
+xdotool key ctrl+shift+n
+wait_until 10 shown '^Nimbra$' || fail "Ctrl+Shift+N did not show the window again"
+sleep 1
+
+# ---- The menu panel, and dragging the background.
+click_main 4 100  # the arrow
+wait_until 10 test "$(windows_named '^Nimbra$' | wc -l)" -eq 2 || fail "no menu panel"
+xdotool mousemove 5 700
+sleep 1
+shot menu-panel
+read -r -a before <<<"$(main_origin)"
+panel_id=$(window_of '^Nimbra$' 456) || fail "no menu panel 456 wide"
+eval "$(xdotool getwindowgeometry --shell "$panel_id")"
+panel_before=("$X" "$Y")
+xdotool mousemove $((before[0] + 100)) $((before[1] + 22)) mousedown 1
+for step in 1 2 3 4 5 6; do
+  xdotool mousemove $((before[0] + 100 - step * 10)) $((before[1] + 22 + step * 8))
+  sleep 0.1
+done
+xdotool mouseup 1
+sleep 1
+read -r -a after <<<"$(main_origin)"
+eval "$(xdotool getwindowgeometry --shell "$panel_id")"
+dx=$((after[0] - before[0])) dy=$((after[1] - before[1]))
+((dx == -60 && dy == 48)) || fail "the drag moved the window by $dx,$dy"
+((X - panel_before[0] == dx && Y - panel_before[1] == dy)) ||
+  fail "the panel moved by $((X - panel_before[0])),$((Y - panel_before[1])), the window by $dx,$dy"
+
+# ---- The options dialog from the panel: both pages; Esc keeps the options.
+eval "$(xdotool getwindowgeometry --shell "$panel_id")"
+xdotool mousemove $((X + 60)) $((Y + 60)) click 1
+wait_until 10 shown '^Options$' || fail "no options dialog"
+cp "$data/options.ini" "$work/options.before"
+xdotool windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
+click_at '^Options$' 1 238 205  # the period's edit
+xdotool key End BackSpace BackSpace BackSpace BackSpace
+xdotool type 77
+xdotool mousemove 5 700
+sleep 0.5
+shot options-general
+click_at '^Options$' 1 94 18  # the About tab
+xdotool mousemove 5 700
+sleep 0.5
+shot options-about
+click_at '^Options$' 1 40 18  # back to General
+xdotool windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
+xdotool key Escape
+wait_until 10 hidden '^Options$' || fail "Esc did not close the options dialog"
+cmp "$data/options.ini" "$work/options.before" || fail "Esc stored the options"
+
+# ---- The closing dialog; Esc ends the program and asks again next time.
+click_main 314 10  # the close image
+wait_until 10 shown '^Closing Nimbra' || fail "no closing dialog"
+xdotool mousemove 5 700
+sleep 0.5
+shot closing
+xdotool windowfocus --sync "$(windows_named '^Closing Nimbra' | head -n 1)"
+xdotool key Escape
+wait_until 20 sh -c "! kill -0 $nimbra 2>/dev/null" || fail "Esc in the closing dialog did not end it"
+grep -q 'X_Action=3' "$data/options.ini" || fail "X_Action not stored"
+
+# ---- The main window in every language shipped beside the program.
+# Persian and Arabic run under their own locale, built here (LOCPATH) so the
+# machine's locales stay as they are.
+declare -A locale_of=([1065]=fa_IR [1025]=ar_SA)
+mkdir -p "$work/locale"
+for name in "${locale_of[@]}"; do
+  localedef -i "$name" -f UTF-8 "$work/locale/$name.UTF-8" 2>/dev/null ||
+    [[ -d "$work/locale/$name.UTF-8" ]] || fail "cannot build the locale $name.UTF-8"
+done
+
+languages=0
+for file in "$program"/*.lng; do
+  [[ -e "$file" ]] || break
+  name=$(basename "$file" .lng)
+  id=$(head -n 1 "$file" | tr -d '\r' | sed 's/^\xEF\xBB\xBF//; s/^LANGID=//')
+  [[ "$id" =~ ^[0-9]+$ ]] || fail "$file: no LANGID on its first line"
+  environment=()
+  if [[ -n "${locale_of[$id]:-}" ]]; then
+    environment=(env LOCPATH="$work/locale" LANG="${locale_of[$id]}.UTF-8"
+      LC_ALL="${locale_of[$id]}.UTF-8")
+  fi
+  printf '[Options]\r\nLanguageID=%s\r\nStartStartup=0\r\nAutoSwitchStartup=0\r\n' "$id" \
+    >"$data/options.ini"
+  "${environment[@]}" "$wine_run" --prefix "$prefix" "$program/Nimbra.exe" \
+    >"$work/nimbra-$id.txt" 2>&1 &
+  language_pid=$!
+  pids+=($language_pid)
+  wait_until 60 shown '^Nimbra$' || fail "no window in $name"
+  sleep 2
+  shot "main-lang-$id-$name"
+  check_main "$shots/main-lang-$id-$name.png" dark
+  labels_differ main-off "main-lang-$id-$name" || fail "$name shows the English label"
+  # The composed progress text, and off again so the proxy settings revert.
+  click_main 160 127
+  xdotool mousemove 5 700
+  sleep 1.5
+  shot "main-lang-$id-$name-starting"
+  check_main "$shots/main-lang-$id-$name-starting.png" dark
+  labels_differ "main-lang-$id-$name" "main-lang-$id-$name-starting" ||
+    fail "the start button did not change the label in $name"
+  click_main 160 127
+  sleep 1
+  # One instance at a time: this one ends before the next language starts.
+  kill "$language_pid"
+  wait_until 20 sh -c "! kill -0 $language_pid 2>/dev/null" || fail "$name did not end"
+  wait_until 20 hidden '^Nimbra$' || fail "the window in $name stayed"
+  languages=$((languages + 1))
+done
+((languages > 1)) || fail "fewer than two language files beside the program"
+echo "PASS: screenshots in $shots"
