@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Nimbra.exe under Wine with the real engine library in the private onion
+# network (run by tests/testnet/run-in-testnet.sh, which gives it the network
+# in NIMBRA_TESTNET_DIR and a network namespace of its own): with settings
+# written before the start that name the network's authorities, it starts in
+# the tray and answers the companion service "ready" once the engine has
+# bootstrapped to 100 percent.
+#   nimbra-testnet-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR
+set -euo pipefail
+wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run() { "$wine_run" --prefix "$prefix" "$@"; }
+[[ -n "${DISPLAY:-}" ]] || fail "needs a display (run under xvfb-run)"
+network=${NIMBRA_TESTNET_DIR:?run by tests/testnet/run-in-testnet.sh}
+
+rm -rf "$work"
+mkdir -p "$work"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+wait_for() {  # FILE TEXT [SECONDS]
+  for _ in $(seq $((${3:-60} * 10))); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "gave up waiting for '$2' in $1"
+}
+
+run reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null
+data="$prefix/drive_c/users/Public/Documents/Nimbra"
+windows_data='C:\users\Public\Documents\Nimbra\'
+rm -rf "$data"
+mkdir -p "$data"
+# The host's five lines in the engine's own (Windows) paths, then the
+# network: the engine runs inside Nimbra.exe and reads them as Windows does.
+{
+  printf 'SocksListenAddress 127.0.0.1\r\nSocksPort 35491\r\nControlPort 35490\r\n'
+  printf 'DataDirectory %scache\r\nLog warn file %sanon.dll.log\r\n' "$windows_data" "$windows_data"
+  tr -d '\r' <"$network/client-settings" | sed 's/$/\r/'
+} >"$data/anon_settings"
+# Only the network's own authorities, all on loopback.
+authorities=$(grep -c '^DirAuthority ' "$data/anon_settings" || true)
+local_authorities=$(grep -cE '^DirAuthority .* 127\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+ ' \
+  "$data/anon_settings" || true)
+((authorities > 0 && authorities == local_authorities)) || fail "settings would leave loopback"
+! grep -qiE '^(FallbackDir|Bridge|UseBridges|%include)' "$data/anon_settings" ||
+  fail "settings would leave loopback"
+cp "$tools/torengine/anon.dll" "$data/"
+printf '[Options]\r\nRunMinim=1\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
+
+run "$tools/ipecho/ipecho.exe" --answer 192.0.2.77 --count 20 >"$work/ipecho.txt" 2>&1 &
+pids+=($!)
+wait_for "$work/ipecho.txt" "listening on"
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
+export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
+export NIMBRA_IP_LOOKUP_DELAY_MS=500
+
+run "$program/Nimbra.exe" >"$work/nimbra.txt" 2>&1 &
+first=$!
+pids+=($first)
+
+run "$tools/pipeservice/pipeservice.exe" --until-ready --blocks 1 --interval 1000 --wait 240000 \
+  >"$work/service.txt" 2>&1 || {
+  cat "$work/service.txt" >&2
+  tail -n 20 "$data/anon.dll.log" >&2 || true
+  fail "the service saw no ready"
+}
+tr -d '\r' <"$work/service.txt"
+grep -q 'answer: StatusReady' "$work/service.txt" || fail "no ready answer"
+kill -0 "$first" 2>/dev/null || fail "Nimbra.exe has ended"
+[[ -f "$data/cache/cached-microdesc-consensus" ]] || fail "the engine kept no consensus"
+[[ -f "$data/anon.dll.log" ]] || fail "no warnings log where the settings say"
+echo "PASS: Nimbra.exe with the real engine answered ready in the private network"

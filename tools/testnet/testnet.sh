@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# A private onion network on loopback for the engine tests and the demo:
+# three directory authorities, two relays and three exits, each on an
+# address of its own in 127.0.0.0/8, run by the system's tor with
+# "TestingTorNetwork 1" so that a consensus is voted within a minute.
+#
+#   testnet.sh start DIR [PID]  make the keys (first use) and start every
+#                             node; with PID, the nodes end when it does
+#   testnet.sh wait DIR [S]   wait up to S seconds (180) until the consensus
+#                             lists every node running and the exits as exits
+#   testnet.sh client DIR     print the settings lines an engine needs to use
+#                             the network (kept in DIR/client-settings; the
+#                             exits' addresses are in DIR/exit-addresses)
+#   testnet.sh stop DIR       stop the nodes this folder's start began
+#
+# The nodes know no address outside 127.0.0.0/8 and the script runs only
+# where nothing else can be reached: in a network namespace whose one
+# interface is the loopback one (unshare -n; "ip link set lo up" first).
+# The exits bind their outgoing connections to their own address, so a
+# server behind them sees which exit a request came through; as Tor never
+# binds a connection to a loopback destination, such a server listens on
+# the namespace's service address (DIR/service-address, 198.18.0.1 of the
+# benchmarking range), which start adds to the loopback interface.
+set -euo pipefail
+
+readonly TOR="${NIMBRA_TESTNET_TOR:-/usr/bin/tor}"
+readonly SERVICE_ADDRESS=198.18.0.1
+readonly GENCERT="${NIMBRA_TESTNET_GENCERT:-$(dirname "$TOR")/tor-gencert}"
+
+# name role address orport dirport (authorities serve directories)
+readonly NODES=(
+  "auth1 authority 127.0.0.11 5011 7011"
+  "auth2 authority 127.0.0.12 5012 7012"
+  "auth3 authority 127.0.0.13 5013 7013"
+  "relay1 relay 127.0.0.14 5014 0"
+  "relay2 relay 127.0.0.15 5015 0"
+  "exit1 exit 127.0.0.16 5016 0"
+  "exit2 exit 127.0.0.17 5017 0"
+  "exit3 exit 127.0.0.18 5018 0"
+)
+
+log() { printf '[testnet] %s\n' "$*" >&2; }
+die() { log "error: $*"; exit 1; }
+
+usage() { sed -n '2,20s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2; exit 2; }
+
+# The one place the network may exist: a namespace with loopback only.
+require_private_network() {
+  local interface others=()
+  # /proc/net is the namespace's own (sysfs may still show the host's).
+  while read -r interface; do
+    [[ $interface == lo ]] || others+=("$interface")
+  done < <(awk -F: 'NR > 2 { gsub(/ /, "", $1); print $1 }' /proc/net/dev)
+  ((${#others[@]} == 0)) ||
+    die "interfaces besides lo (${others[*]}): run inside 'unshare -n' with lo up"
+  ip -o link show lo 2>/dev/null | grep -q 'UP' || die "the loopback interface is down"
+}
+
+# The address a server for the network's clients listens on, on loopback.
+add_service_address() {
+  ip -o addr show dev lo | grep -qF " $SERVICE_ADDRESS/" ||
+    ip addr add "$SERVICE_ADDRESS/32" dev lo || die "cannot add $SERVICE_ADDRESS to lo"
+  echo "$SERVICE_ADDRESS" >"$1/service-address"
+}
+
+is_loopback() { [[ $1 =~ ^127\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; }
+
+node_field() { # node_field "<node line>" INDEX
+  local -a f
+  read -r -a f <<<"$1"
+  printf '%s' "${f[$2]}"
+}
+
+# One DirAuthority line per authority, from the keys made for it.
+authority_lines() {
+  local dir=$1 node name address orport dirport v3 rsa
+  for node in "${NODES[@]}"; do
+    [[ $(node_field "$node" 1) == authority ]] || continue
+    name=$(node_field "$node" 0)
+    address=$(node_field "$node" 2)
+    orport=$(node_field "$node" 3)
+    dirport=$(node_field "$node" 4)
+    v3=$(awk '$1 == "fingerprint" { print $2 }' "$dir/$name/keys/authority_certificate")
+    rsa=$(awk '{ print $2 }' "$dir/$name/fingerprint")
+    [[ -n $v3 && -n $rsa ]] || die "$name: keys are missing"
+    printf 'DirAuthority %s orport=%s no-v2 v3ident=%s %s:%s %s\n' \
+      "$name" "$orport" "$v3" "$address" "$dirport" "$rsa"
+  done
+}
+
+make_keys() {
+  local dir=$1 node name role address dirport
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    role=$(node_field "$node" 1)
+    address=$(node_field "$node" 2)
+    dirport=$(node_field "$node" 4)
+    is_loopback "$address" || die "$name: $address is not a loopback address"
+    [[ -f $dir/$name/fingerprint ]] && continue
+    mkdir -p "$dir/$name/keys"
+    chmod 700 "$dir/$name"
+    if [[ $role == authority ]]; then
+      "$GENCERT" --create-identity-key -m 12 -a "$address:$dirport" \
+        -i "$dir/$name/keys/authority_identity_key" \
+        -s "$dir/$name/keys/authority_signing_key" \
+        -c "$dir/$name/keys/authority_certificate" \
+        --passphrase-fd 0 </dev/null >/dev/null 2>&1 || die "$name: tor-gencert failed"
+    fi
+    # Makes the relay's identity keys and writes its fingerprint; nothing is
+    # dialled, as the network stays off.
+    : >"$dir/empty-settings"
+    "$TOR" --list-fingerprint --defaults-torrc /dev/null -f "$dir/empty-settings" \
+      --DataDirectory "$dir/$name" --Nickname "$name" --ORPort "$address:1" \
+      --DisableNetwork 1 --Log "err stderr" >/dev/null || die "$name: no fingerprint"
+  done
+}
+
+write_configs() {
+  local dir=$1 owner=$2 authorities node name role address orport dirport
+  authorities="$(authority_lines "$dir")"
+  : >"$dir/exit-addresses"
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    role=$(node_field "$node" 1)
+    address=$(node_field "$node" 2)
+    orport=$(node_field "$node" 3)
+    dirport=$(node_field "$node" 4)
+    {
+      cat <<EOF
+TestingTorNetwork 1
+$authorities
+Nickname $name
+DataDirectory $dir/$name
+PidFile $dir/$name/pid
+Log notice file $dir/$name/notice.log
+RunAsDaemon 1
+SafeLogging 0
+ContactInfo testnet-$name@localhost
+Address $address
+ORPort $address:$orport
+OutboundBindAddress $address
+SocksPort 0
+ControlPort 0
+AssumeReachable 1
+ShutdownWaitLength 0
+${owner:+__OwningControllerProcess $owner}
+# A vote every 20 seconds, so a network is up within a minute.
+TestingV3AuthInitialVotingInterval 20
+TestingV3AuthInitialVoteDelay 4
+TestingV3AuthInitialDistDelay 4
+V3AuthVotingInterval 20
+V3AuthVoteDelay 4
+V3AuthDistDelay 4
+EOF
+      case $role in
+        authority)
+          cat <<EOF
+DirPort $address:$dirport
+AuthoritativeDirectory 1
+V3AuthoritativeDirectory 1
+# Exits are not guards: bandwidth weights that favour Guard+Exit nodes for
+# the middle would leave new circuits on the one exit without the flag.
+TestingDirAuthVoteGuard auth1,auth2,auth3,relay1,relay2
+TestingDirAuthVoteHSDir *
+TestingDirAuthVoteExit exit1,exit2,exit3
+TestingMinExitFlagThreshold 0
+TestingMinFastFlagThreshold 0
+ExitPolicy reject *:*
+EOF
+          ;;
+        relay) echo "ExitPolicy reject *:*" ;;
+        # A client picks exits by their policies' summaries, which leave out
+        # what is accepted for loopback alone: the exits accept everything,
+        # and the namespace leaves them nothing but loopback to reach.
+        exit)
+          echo "$address" >>"$dir/exit-addresses"
+          cat <<EOF
+ExitRelay 1
+ExitPolicy accept *:*
+EOF
+          ;;
+      esac
+    } >"$dir/$name/torrc"
+  done
+  { echo "TestingTorNetwork 1"; printf '%s\n' "$authorities"; } >"$dir/client-settings"
+}
+
+node_pid() { # the pid of a running node of this folder, or nothing
+  local pid
+  pid=$(cat "$1/$2/pid" 2>/dev/null) || return 1
+  [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && printf '%s' "$pid"
+}
+
+start() {
+  local dir=$1 owner=${2:-} node name
+  require_private_network
+  [[ -z $owner || $owner =~ ^[0-9]+$ ]] || die "not a process id: $owner"
+  mkdir -p "$dir"
+  add_service_address "$dir"
+  make_keys "$dir"
+  write_configs "$dir" "$owner"
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    node_pid "$dir" "$name" >/dev/null && continue
+    rm -f "$dir/$name/pid"
+    "$TOR" --defaults-torrc /dev/null -f "$dir/$name/torrc" --hush >/dev/null ||
+      die "$name did not start; see $dir/$name/notice.log"
+  done
+  # A daemon writes its pid file after its starter has returned.
+  local end=$((SECONDS + 30))
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    until node_pid "$dir" "$name" >/dev/null; do
+      ((SECONDS < end)) || die "$name did not write its pid file"
+      sleep 0.2
+    done
+  done
+  log "started ${#NODES[@]} nodes in $dir"
+}
+
+# The microdescriptor consensus (what clients fetch) of the first authority.
+consensus() {
+  local address dirport
+  address=$(node_field "${NODES[0]}" 2)
+  dirport=$(node_field "${NODES[0]}" 4)
+  exec 3<>"/dev/tcp/$address/$dirport" || return 1
+  printf 'GET /tor/status-vote/current/consensus-microdesc HTTP/1.0\r\n\r\n' >&3
+  timeout 10 cat <&3 || true
+  exec 3<&-
+}
+
+network_ready() {
+  local text node name role flags
+  text=$(consensus 2>/dev/null) || return 1
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    role=$(node_field "$node" 1)
+    flags=$(awk -v n="$name" '$1 == "r" { on = ($2 == n) } on && $1 == "s" { print; exit }' \
+      <<<"$text")
+    [[ $flags == *" Running"* ]] || return 1
+    [[ $role != exit || $flags == *" Exit"* ]] || return 1
+  done
+}
+
+wait_ready() {
+  local dir=$1 seconds=${2:-180} end
+  end=$((SECONDS + seconds))
+  until network_ready; do
+    local node
+    for node in "${NODES[@]}"; do
+      node_pid "$dir" "$(node_field "$node" 0)" >/dev/null ||
+        die "$(node_field "$node" 0) has stopped; see $dir/$(node_field "$node" 0)/notice.log"
+    done
+    ((SECONDS < end)) || die "no consensus with every node after $seconds s"
+    sleep 2
+  done
+  log "consensus lists every node"
+}
+
+stop() {
+  local dir=$1 node name pid pids=()
+  for node in "${NODES[@]}"; do
+    name=$(node_field "$node" 0)
+    pid=$(node_pid "$dir" "$name") || continue
+    kill "$pid" 2>/dev/null || true
+    pids+=("$pid")
+  done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  done
+  log "stopped ${#pids[@]} nodes"
+}
+
+[[ $# -ge 2 ]] || usage
+command=$1
+dir=$(realpath -m "$2")
+case $command in
+  start) start "$dir" "${3:-}" ;;
+  wait) wait_ready "$dir" "${3:-180}" ;;
+  client) cat "$dir/client-settings" ;;
+  stop) stop "$dir" ;;
+  *) usage ;;
+esac
