@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # Builds the static libraries the 32-bit Windows build links against (PCRE2,
-# libjpeg-turbo, GoogleTest) from Debian's source packages, using the same
-# MinGW-w64 toolchain file as the project itself.
+# libjpeg-turbo, GoogleTest, and Tor with its zlib, libevent and OpenSSL for
+# the real engine library) from Debian's source packages, using the same
+# MinGW-w64 toolchain file as the project itself; and Tor's static library
+# for the native build, against the system's -dev packages.
 #
-# Usage: scripts/build-mingw-deps.sh [--print-prefix]
+# Usage: scripts/build-mingw-deps.sh [--print-prefix | --print-native-prefix]
 #
-# Progress goes to stderr; the install prefix is the last line on stdout, so
+# Progress goes to stderr; the Windows install prefix is the last line on
+# stdout, so
 #   export NIMBRA_MINGW_DEPS="$(scripts/build-mingw-deps.sh)"
-# works. Results are cached; a package is rebuilt only when its Debian source
-# version, this script or the compiler changes.
+# works (the native prefix is native-<machine> beside it). Results are
+# cached; a package is rebuilt only when its Debian source version, this
+# script, the compiler or what it was built against changes.
 set -euo pipefail
 
-readonly PACKAGES=(pcre2 libjpeg-turbo googletest)
-readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev)
+readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native)
+# tor-native is Tor again, built for this machine.
+readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
+readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev gcc make perl
+                        pkg-config "${NATIVE_DEV_PACKAGES[@]}")
 readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
 readonly JOBS=2
 
@@ -23,9 +30,9 @@ cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
 [[ $cache == /* ]] || cache="$PWD/$cache"
 readonly cache
 readonly prefix="$cache/mingw-i686"
+readonly native_prefix="$cache/native-$(uname -m)"
 readonly downloads="$cache/downloads"
 readonly logs="$cache/logs"
-readonly stamps="$prefix/.stamps"
 
 export DEBIAN_FRONTEND=noninteractive
 # The toolchain file adds this to the find root; the deps must not see a
@@ -37,7 +44,8 @@ die() { log "error: $*"; exit 1; }
 
 case "${1:-}" in
   --print-prefix) printf '%s\n' "$prefix"; exit 0 ;;
-  -h|--help) sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  --print-native-prefix) printf '%s\n' "$native_prefix"; exit 0 ;;
+  -h|--help) sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
   '') ;;
   *) die "unknown argument: $1" ;;
 esac
@@ -173,15 +181,21 @@ ensure_deb_src() {
   apt_update_once
 }
 
-# Available source versions per package, newest first, space-separated.
+# The Debian source package a package is built from, and where it goes.
+source_of() { if [[ $1 == tor-native ]]; then echo tor; else echo "$1"; fi; }
+prefix_of() { if [[ $1 == tor-native ]]; then echo "$native_prefix"; else echo "$prefix"; fi; }
+
+# Available source versions per source package, newest first, space-separated.
 declare -A src_versions=()
 resolve_versions() {
-  local name ver
+  local name ver pkg
+  local -a sources=()
+  for pkg in "${PACKAGES[@]}"; do sources+=("$(source_of "$pkg")"); done
   src_versions=()
   while read -r name ver; do
     # shellcheck disable=SC2086  # the list is split on purpose
     src_versions[$name]="$(newest_first "$ver" ${src_versions[$name]:-})"
-  done < <(apt-cache showsrc --only-source "${PACKAGES[@]}" 2>/dev/null \
+  done < <(apt-cache showsrc --only-source "${sources[@]}" 2>/dev/null \
              | awk '/^Package:/ { p = $2 } /^Version:/ { print p, $2 }')
 }
 
@@ -203,10 +217,22 @@ newest_first() {
 }
 
 stamp_for() {
-  # Any change to the version, this script or the compiler invalidates a
-  # build; hashing the whole script keeps flag edits from being missed.
-  local pkg=$1 ver=$2
-  printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$pkg" "$ver" "$recipe_id" "$compiler_id"
+  # Any change to the version, this script, the compiler or what the package
+  # was built against invalidates a build; hashing the whole script keeps
+  # flag edits from being missed.
+  local pkg=$1 ver=$2 compiler=$compiler_id against='' dep
+  case $pkg in
+    tor)
+      for dep in zlib libevent openssl; do
+        against+="$(cat "$prefix/.stamps/$dep.stamp" 2>/dev/null | head -n 1) "
+      done ;;
+    tor-native)
+      compiler="$(gcc -dumpmachine) $(gcc -dumpfullversion)"
+      against="$(dpkg-query -W -f='${Package} ${Version} ' "${NATIVE_DEV_PACKAGES[@]}")" ;;
+  esac
+  printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$(source_of "$pkg")" "$ver" "$recipe_id" \
+    "$compiler"
+  [[ -z $against ]] || printf 'against=%s\n' "$against"
 }
 
 # Versions the mirror listed but could not serve (seen with security
@@ -230,6 +256,66 @@ recipe() {
     googletest) printf '%s\n' \
       -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON \
       -Dgtest_build_samples=OFF -Dgtest_build_tests=OFF -Dgmock_build_tests=OFF ;;
+    libevent) printf '%s\n' \
+      -DEVENT__LIBRARY_TYPE=STATIC -DEVENT__DISABLE_OPENSSL=ON -DEVENT__DISABLE_MBEDTLS=ON \
+      -DEVENT__DISABLE_SAMPLES=ON -DEVENT__DISABLE_TESTS=ON -DEVENT__DISABLE_REGRESS=ON \
+      -DEVENT__DISABLE_BENCHMARK=ON -DEVENT__DISABLE_DEBUG_MODE=ON ;;
+  esac
+}
+
+# Tor as the engine library needs it: no manuals, no unit tests, no relay
+# or directory authority (the engine is a client), only the static library.
+TOR_CONFIGURE=(--disable-asciidoc --disable-manpage --disable-html-manual --disable-unittests
+               --disable-module-relay --disable-systemd --disable-seccomp --disable-lzma
+               --disable-zstd --disable-libscrypt --disable-gcc-warnings-advisory)
+
+uses_cmake() { [[ $1 == pcre2 || $1 == libjpeg-turbo || $1 == googletest || $1 == libevent ]]; }
+
+# Packages not built with CMake: configure, build and stage into $stage.
+# Usage: build_other PACKAGE SOURCE BUILD STAGE PREFIX CFLAGS
+build_other() {
+  local pkg=$1 src=$2 bld=$3 stage=$4 pfx=$5 cflags=$6
+  local cross=i686-w64-mingw32
+  mkdir -p "$bld"
+  case $pkg in
+    zlib)
+      # Its configure builds in the source folder.
+      (cd "$src" &&
+        CHOST=$cross CC=$cross-gcc-posix AR=$cross-ar RANLIB=$cross-ranlib \
+          CFLAGS="-O2 $cflags" ./configure --static --prefix="$pfx" &&
+        make -j "$JOBS" libz.a &&
+        install -D -m 0644 -t "$stage$pfx/include" zlib.h zconf.h &&
+        install -D -m 0644 -t "$stage$pfx/lib" libz.a) ;;
+    openssl)
+      # Only what Tor uses: TLS 1.2/1.3 and its ciphers, no programs, no
+      # loadable modules. (The x86 assembler needs position-independent
+      # relocations that COFF does not have.)
+      (cd "$bld" &&
+        CC=gcc-posix CFLAGS="$cflags" "$src/Configure" mingw --cross-compile-prefix=$cross- \
+          --prefix="$pfx" --libdir=lib no-shared no-asm no-tests no-module no-legacy \
+          no-engine no-capieng no-dtls no-ssl3 no-srp no-gost no-idea no-mdc2 no-rc5 \
+          no-seed no-whirlpool no-sm2 no-sm3 no-sm4 no-aria no-camellia no-cms no-ts \
+          no-ocsp no-ct no-srtp no-sctp &&
+        make -j "$JOBS" build_libs &&
+        make DESTDIR="$stage" install_dev) ;;
+    tor)
+      (cd "$bld" &&
+        "$src/configure" --host=$cross --disable-tool-name-check CC=$cross-gcc-posix \
+          AR=$cross-ar RANLIB=$cross-ranlib \
+          CFLAGS="-O2 $cflags" LIBS="-lbcrypt -lcrypt32 -lws2_32 -lgdi32 -luser32 -ladvapi32" \
+          --prefix="$pfx" "${TOR_CONFIGURE[@]}" \
+          --with-openssl-dir="$prefix" --with-libevent-dir="$prefix" --with-zlib-dir="$prefix" \
+          --enable-static-openssl --enable-static-libevent --enable-static-zlib &&
+        make -j "$JOBS" libtor.a &&
+        install -D -m 0644 -t "$stage$pfx/lib" libtor.a &&
+        install -D -m 0644 -t "$stage$pfx/include" "$src/src/feature/api/tor_api.h") ;;
+    tor-native)
+      (cd "$bld" &&
+        "$src/configure" CFLAGS="-O2 $cflags" --prefix="$pfx" --enable-pic "${TOR_CONFIGURE[@]}" &&
+        make -j "$JOBS" libtor.a &&
+        install -D -m 0644 -t "$stage$pfx/lib" libtor.a &&
+        install -D -m 0644 -t "$stage$pfx/include" "$src/src/feature/api/tor_api.h") ;;
+    *) return 1 ;;
   esac
 }
 
@@ -241,13 +327,17 @@ expected_files() {
       include/jerror.h lib/libjpeg.a lib/cmake/libjpeg-turbo/libjpeg-turboConfig.cmake ;;
     googletest) printf '%s\n' include/gtest/gtest.h include/gmock/gmock.h lib/libgtest.a \
       lib/libgtest_main.a lib/libgmock.a lib/libgmock_main.a lib/cmake/GTest/GTestConfig.cmake ;;
+    zlib) printf '%s\n' include/zlib.h include/zconf.h lib/libz.a ;;
+    libevent) printf '%s\n' include/event2/event.h lib/libevent.a ;;
+    openssl) printf '%s\n' include/openssl/ssl.h lib/libssl.a lib/libcrypto.a ;;
+    tor | tor-native) printf '%s\n' include/tor_api.h lib/libtor.a ;;
   esac
 }
 
 # Normalises the staged tree and checks it before it replaces anything.
 check_staged() {
   local pkg=$1 stage=$2 f ok=0
-  local root="$stage$prefix"
+  local root="$stage$(prefix_of "$pkg")"
   # pcre2 puts its CMake file in <prefix>/cmake; lib/cmake is searched too,
   # and the file locates everything with find_path/find_library.
   if [[ $pkg == pcre2 && -d $root/cmake ]]; then
@@ -297,28 +387,32 @@ fetch_source() {
 }
 
 build_package() {
-  local pkg=$1
+  local pkg=$1 source pfx stamps
+  source="$(source_of "$pkg")"
+  pfx="$(prefix_of "$pkg")"
+  stamps="$pfx/.stamps"
   local stamp_file="$stamps/$pkg.stamp" have='' ver
   local -a versions
-  read -r -d '' -a versions <<<"${src_versions[$pkg]}" || true
+  read -r -d '' -a versions <<<"${src_versions[$source]}" || true
   [[ -f $stamp_file ]] && have="$(cat "$stamp_file")"
   for ver in "${versions[@]}"; do
     if [[ $have == "$(stamp_for "$pkg" "$ver")" ]]; then
       log "$pkg $ver: up to date"
       return 0
     fi
-    is_unavailable "$pkg" "$ver" || break
+    is_unavailable "$source" "$ver" || break
   done
 
   local src="$work/src/$pkg" bld="$work/build/$pkg" stage="$work/stage/$pkg"
   local logfile="$logs/$pkg.log" built=''
   for ver in "${versions[@]}"; do
-    if fetch_source "$pkg" "$ver" "$src"; then
+    is_unavailable "$source" "$ver" && continue
+    if fetch_source "$source" "$ver" "$src"; then
       built=$ver
       break
     fi
-    log "warning: $pkg $ver cannot be downloaded, trying an older version"
-    printf '%s\n' "$ver" >>"$(unavailable_file "$pkg")"
+    log "warning: $source $ver cannot be downloaded, trying an older version"
+    printf '%s\n' "$ver" >>"$(unavailable_file "$source")"
   done
   [[ -n $built ]] || die "$pkg: no source version could be downloaded"
   local want
@@ -334,7 +428,12 @@ build_package() {
   : >"$logfile"
   # Run from the scratch folder: libjpeg-turbo resolves relative install
   # dirs against the working directory.
-  if ! (cd "$work" && {
+  if ! uses_cmake "$pkg"; then
+    if ! build_other "$pkg" "$src" "$bld" "$stage" "$pfx" "$cflags" >>"$logfile" 2>&1; then
+      tail -n 40 "$logfile" >&2
+      die "$pkg: build failed, full log in $logfile"
+    fi
+  elif ! (cd "$work" && {
     cmake -S "$src" -B "$bld" "${generator[@]}" \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DCMAKE_BUILD_TYPE=Release \
@@ -360,11 +459,11 @@ build_package() {
   mkdir -p "$stamps"
   rm -f "$stamp_file"
   if [[ -f $manifest ]]; then
-    (cd "$prefix" && xargs -d '\n' -r rm -f -- <"$manifest")
-    find "$prefix" -mindepth 1 -type d -empty -delete
+    (cd "$pfx" && xargs -d '\n' -r rm -f -- <"$manifest")
+    find "$pfx" -mindepth 1 -type d -empty -delete
   fi
-  (cd "$stage$prefix" && find . ! -type d) >"$manifest.new"
-  cp -a "$stage$prefix/." "$prefix/"
+  (cd "$stage$pfx" && find . ! -type d) >"$manifest.new"
+  cp -a "$stage$pfx/." "$pfx/"
   mv -f "$manifest.new" "$manifest"
   printf '%s\n' "$want" >"$stamp_file.new"
   mv -f "$stamp_file.new" "$stamp_file"
@@ -373,7 +472,7 @@ build_package() {
 
 main() {
   [[ -f $toolchain ]] || die "missing toolchain file $toolchain"
-  mkdir -p "$cache" "$prefix"
+  mkdir -p "$cache" "$prefix" "$native_prefix"
 
   # One build at a time per cache.
   exec 9>"$cache/.lock"
@@ -387,13 +486,16 @@ main() {
 
   resolve_versions
   local pkg unresolved=0
-  for pkg in "${PACKAGES[@]}"; do [[ -n ${src_versions[$pkg]:-} ]] || unresolved=1; done
+  for pkg in "${PACKAGES[@]}"; do
+    [[ -n ${src_versions[$(source_of "$pkg")]:-} ]] || unresolved=1
+  done
   if [[ $unresolved -eq 1 && $apt_updated -eq 0 ]]; then
     apt_update_once
     resolve_versions
   fi
   for pkg in "${PACKAGES[@]}"; do
-    [[ -n ${src_versions[$pkg]:-} ]] || die "no source package '$pkg' available from apt"
+    [[ -n ${src_versions[$(source_of "$pkg")]:-} ]] ||
+      die "no source package '$(source_of "$pkg")' available from apt"
   done
 
   recipe_id="$(md5sum <"${BASH_SOURCE[0]}" | cut -d' ' -f1)"

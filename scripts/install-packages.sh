@@ -8,10 +8,17 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config dpkg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre2-dev libjpeg62-turbo-dev libcurl4-openssl-dev
+  libssl-dev libevent-dev zlib1g-dev make perl iproute2 util-linux
   g++-mingw-w64-i686-posix
   wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick
   tor
+  librsvg2-bin python3-fonttools fonts-dseg fonts-dejavu-core fp-utils
+  # The translations under Wine: Chinese glyphs (DejaVu Sans has the Arabic
+  # script) and the sources for the right-to-left locales.
+  fonts-wqy-microhei locales
+  # The Windows installer.
+  nsis
 )
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }

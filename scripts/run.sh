@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds both platforms and shows
-# what Nimbra does so far, natively and as 32-bit Windows programs under Wine,
-# entirely offline (everything talks to 127.0.0.1 or local pipes):
-#   1. Nimbra starts the simulated engine from its data folder, follows its
-#      bootstrap to 100 percent in the chosen language and asks for a new
-#      identity; its log (debug-mode key set) shows what happened;
-#   2. the companion-service stand-in queries a console host over the pipe;
-#   3. ProxyRevert switches the proxy settings of a prepared user off.
+# The main job: installs what is missing, builds both platforms (the
+# Windows dependencies and the installer too) and shows Nimbra at work,
+# entirely offline (everything talks to 127.0.0.0/8 or local pipes):
+#   1. the installer puts Nimbra into a Wine prefix of the demo's own
+#      (build/demo/wineprefix), silently; the installed Nimbra.exe starts
+#      (under a virtual display when there is none) with the companion-service
+#      stand-in and a local address endpoint: as root, with the installed
+#      real engine in a private onion network on loopback inside a network
+#      namespace; otherwise with the simulated engine. It follows the
+#      bootstrap to 100 percent and shows the address; a screenshot of the
+#      screen is saved in build/demo/nimbra-screen.png and Nimbra is ended
+#      from its tray menu (on your own display you end it there);
+#   2. natively the same program runs headless and says what its window
+#      would show, in the sample language;
+#   3. the companion-service stand-in queries a console host over the pipe;
+#   4. the installed ProxyRevert switches the proxy settings of a prepared
+#      user off.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -23,42 +32,50 @@ rm -rf "$demo"
 mkdir -p "$demo"
 prefix="$demo/wineprefix"
 wine_run=("$root/scripts/wine-run.sh" --prefix "$prefix")
-export NIMBRA_SIMENGINE_BOOTSTRAP_MS=6000
 
 echo
-echo "=== 1. Nimbra with the simulated engine, natively (Russian) ==="
+echo "=== 1. The installed Nimbra.exe under Wine ==="
+if [[ -f build/windows/tools/torengine/anon.dll ]]; then
+  cmake --build --preset windows --target installer
+else
+  echo "NOTE: the real engine library is not built (see scripts/build-mingw-deps.sh): no installer."
+fi
+if [[ $EUID -eq 0 && -f build/windows/tools/torengine/anon.dll ]]; then
+  # The private onion network, and Nimbra's prefix, in a network namespace
+  # whose only interface is loopback.
+  tests/testnet/run-in-testnet.sh --wineprefix "$prefix" "$demo/testnet" \
+    scripts/demo-installed.sh testnet build/windows "$demo"
+else
+  [[ $EUID -eq 0 ]] || echo "NOTE: not root: no network namespace, so no private onion network."
+  scripts/demo-installed.sh simulated build/windows "$demo"
+fi
+installed="$prefix/drive_c/Program Files (x86)/Nimbra"
+
+echo
+echo "=== 2. Nimbra natively, headless, in the sample language (Russian) ==="
 (
   export XDG_DATA_HOME="$demo/native/data" XDG_CONFIG_HOME="$demo/native/config"
-  export NIMBRA_REGISTRY_FILE="$demo/native/registry.reg"
-  data="$XDG_DATA_HOME/Nimbra"
-  mkdir -p "$data"
-  cp build/linux/tools/simengine/anon.dll "$data/"
-  printf '[Options]\r\nLanguageID=1049\r\n' >"$data/options.ini"
-  printf '[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Nimbra\\DebugMode]\n' >"$NIMBRA_REGISTRY_FILE"
-  build/linux/src/app/Nimbra
-  echo "--- engine settings file written on first start:"
-  cat "$data/anon_settings"
-  echo "--- log:"
-  cat "$data/Nimbra.log"
+  export NIMBRA_REGISTRY_FILE="$demo/native/registry.reg" NIMBRA_NAMED_OBJECTS="$demo/native"
+  ndata="$XDG_DATA_HOME/Nimbra"
+  mkdir -p "$ndata"
+  cp build/linux/tools/simengine/anon.dll "$ndata/"
+  printf '[Options]\r\nLanguageID=1049\r\n' >"$ndata/options.ini"
+  build/linux/tools/ipecho/ipecho --answer 198.51.100.42 --count 5 >"$demo/native-ipecho.txt" 2>&1 &
+  echo_pid=$!
+  for _ in $(seq 100); do grep -q "listening on" "$demo/native-ipecho.txt" 2>/dev/null && break; sleep 0.1; done
+  nport=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/native-ipecho.txt")
+  NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$nport/scripts/whatismyip.php" NIMBRA_IP_LOOKUP_DELAY_MS=2000 \
+    timeout -s INT 20 build/linux/src/app/Nimbra | grep -E 'text "|window TNimbraMainForm|tray' || true
+  kill "$echo_pid" 2>/dev/null || true
 )
 
 echo
-echo "=== 1. Nimbra.exe with the simulated engine, under Wine (English) ==="
-"${wine_run[@]}" reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null
-data="$prefix/drive_c/users/Public/Documents/Nimbra"
-mkdir -p "$data"
-cp build/windows/tools/simengine/anon.dll "$data/"
-"${wine_run[@]}" build/windows/src/app/Nimbra.exe
-echo "--- log:"
-cat "$data/Nimbra.exe.log"
-
-echo
-echo "=== 2. Companion service and pipe client, natively and under Wine ==="
+echo "=== 3. Companion service and pipe client, natively and under Wine ==="
 bash tools/pipeservice/demo.sh build/linux/tools
 bash tools/pipeservice/demo.sh build/windows/tools --wine "$prefix"
 
 echo
-echo "=== 3. ProxyRevert.exe under Wine on a prepared user ==="
+echo "=== 4. ProxyRevert.exe (as installed) under Wine on a prepared user ==="
 settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 "${wine_run[@]}" reg add "$settings" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null
 "${wine_run[@]}" reg add "$settings" /v ProxyServer /d "http=10.0.0.1:3128;https=10.0.0.1:3129" /f >/dev/null
@@ -67,7 +84,9 @@ mkdir -p "$appdata/Opera/Opera/profile" "$appdata/Mozilla/Firefox/Profiles/demo.
 printf '[Proxy]\r\nUse HTTP=1\r\nHTTP server=10.0.0.1:3128\r\n' >"$appdata/Opera/Opera/profile/opera6.ini"
 printf 'user_pref("browser.startup.page", 3);\r\nuser_pref("network.proxy.type", 1);\r\nuser_pref("network.proxy.http", "10.0.0.1");\r\nuser_pref("network.proxy.http_port", 3128);\r\n' \
   >"$appdata/Mozilla/Firefox/Profiles/demo.default/prefs.js"
-"${wine_run[@]}" build/windows/src/restore/ProxyRevert.exe && echo "ProxyRevert exit code: 0"
+restore=build/windows/src/restore/ProxyRevert.exe
+[[ -f "$installed/ProxyRevert.exe" ]] && restore=$installed/ProxyRevert.exe
+"${wine_run[@]}" "$restore" && echo "ProxyRevert exit code: 0"
 echo "--- system proxy:"
 "${wine_run[@]}" reg query "$settings" /v ProxyEnable | tr -d '\r' | grep ProxyEnable
 "${wine_run[@]}" reg query "$settings" /v ProxyServer | tr -d '\r' | grep ProxyServer
@@ -77,3 +96,5 @@ echo "--- prefs.js:"
 tr -d '\r' <"$appdata/Mozilla/Firefox/Profiles/demo.default/prefs.js"
 
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+echo
+echo "Done. The screenshot of the installed Nimbra: $demo/nimbra-screen.png"

@@ -1,5 +1,21 @@
-# The message catalogue's tests need the program's built-in table and the
-# sample translation beside the test program.
+# The message catalogue's tests need the program's built-in table and every
+# language file the program ships beside the test program: exactly those, so
+# a file dropped from res/lang/ does not linger here and pass for shipped.
 target_link_libraries(DKLangTest PRIVATE nimbra_lang_consts)
-configure_file(${PROJECT_SOURCE_DIR}/res/lang/Russian.lng ${CMAKE_CURRENT_BINARY_DIR}/Russian.lng
-               COPYONLY)
+file(GLOB stale_language_files ${CMAKE_CURRENT_BINARY_DIR}/*.lng)
+if(stale_language_files)
+  file(REMOVE ${stale_language_files})
+endif()
+file(GLOB shipped_language_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/lang/*.lng)
+foreach(language_file ${shipped_language_files})
+  configure_file(${language_file} ${CMAKE_CURRENT_BINARY_DIR} COPYONLY)
+endforeach()
+
+# The translator's tool says the same of them (natively: it is a host tool).
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME LangFileToolOnShippedFiles
+           COMMAND ${CMAKE_COMMAND} -DLANGFILE=$<TARGET_FILE:langfile>
+                   -DWORK=${CMAKE_CURRENT_BINARY_DIR}/langfile-check
+                   "-DFILES=${shipped_language_files}"
+                   -P ${PROJECT_SOURCE_DIR}/tools/langfile/check-shipped.cmake)
+endif()

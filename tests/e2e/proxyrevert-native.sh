@@ -26,9 +26,10 @@ printf 'user_pref("browser.startup.page", 3);\nuser_pref("network.proxy.type", 1
 "$exe" || fail "exit code $?"
 grep -qx '"ProxyEnable"=dword:00000000' "$NIMBRA_REGISTRY_FILE" || fail "ProxyEnable: $(cat "$NIMBRA_REGISTRY_FILE")"
 grep -qx '"ProxyServer"=""' "$NIMBRA_REGISTRY_FILE" || fail "ProxyServer: $(cat "$NIMBRA_REGISTRY_FILE")"
-[[ "$(od -c <"$home/.config/opera/opera6.ini")" == "$(printf '[Proxy]\r\nUse HTTP=0\r\nHTTP server=\r\nUse Automatic Proxy Configuration=0\r\nUse HTTPS=0\r\nHTTPS server=\r\n' | od -c)" ]] ||
+# Natively the files keep their own line ends (LF here).
+[[ "$(od -c <"$home/.config/opera/opera6.ini")" == "$(printf '[Proxy]\nUse HTTP=0\nHTTP server=\nUse Automatic Proxy Configuration=0\nUse HTTPS=0\nHTTPS server=\n' | od -c)" ]] ||
   fail "opera6.ini: $(cat -A "$home/.config/opera/opera6.ini")"
-[[ "$(od -c <"$home/.mozilla/firefox/abcd.default/prefs.js")" == "$(printf 'user_pref("browser.startup.page", 3);\r\n' | od -c)" ]] ||
+[[ "$(od -c <"$home/.mozilla/firefox/abcd.default/prefs.js")" == "$(printf 'user_pref("browser.startup.page", 3);\n' | od -c)" ]] ||
   fail "prefs.js: $(cat -A "$home/.mozilla/firefox/abcd.default/prefs.js")"
 
 mkdir -p "$home/.mozilla/firefox/broken"

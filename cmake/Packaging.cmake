@@ -1,0 +1,57 @@
+# The Debian package of the native build (cpack -G DEB in a build folder):
+# ProxyRevert with its manual page, and the two engine libraries for a host
+# to load. Both libraries are named anon.dll, the name a host loads, so each
+# has a folder of its own below /usr/lib/nimbra.
+include_guard(GLOBAL)
+
+set(nimbra_package nimbra-proxyrevert)
+set(nimbra_doc_dir share/doc/${nimbra_package})
+set(library_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+install(TARGETS ProxyRevert RUNTIME DESTINATION bin)
+install(TARGETS torlauncher LIBRARY DESTINATION lib/nimbra/torlauncher
+        PERMISSIONS ${library_permissions})
+if(TARGET torengine)
+  install(TARGETS torengine LIBRARY DESTINATION lib/nimbra/torengine
+          PERMISSIONS ${library_permissions})
+else()
+  # A package without the real engine would not be the one users expect.
+  install(CODE "message(FATAL_ERROR \"The real engine library (torengine) is not built: \"
+                \"run scripts/build-mingw-deps.sh, set NIMBRA_MINGW_DEPS and configure again.\")")
+endif()
+
+# Manual pages go compressed, without a time stamp, so builds compare equal.
+find_program(NIMBRA_GZIP gzip REQUIRED)
+set(man_page ${PROJECT_SOURCE_DIR}/docs/man/ProxyRevert.1)
+set(man_page_gz ${CMAKE_BINARY_DIR}/man/ProxyRevert.1.gz)
+add_custom_command(
+  OUTPUT ${man_page_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+  COMMAND sh -c "${NIMBRA_GZIP} -9nc \"$1\" >\"$2\"" sh ${man_page} ${man_page_gz}
+  DEPENDS ${man_page}
+  COMMENT "Compressing the manual page ProxyRevert.1"
+  VERBATIM)
+add_custom_target(nimbra_man_pages ALL DEPENDS ${man_page_gz})
+install(FILES ${man_page_gz} DESTINATION share/man/man1 PERMISSIONS ${library_permissions})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/deb/copyright DESTINATION ${nimbra_doc_dir}
+        PERMISSIONS ${library_permissions})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${nimbra_package})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR Corvane)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "switches the proxy settings of the system, Opera and Firefox off")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n ProxyRevert undoes what Nimbra does while it runs, for when it could not\n do so itself. The package also holds Nimbra's engine libraries: the\n onion-routing engine with Tor linked in, and a launcher that runs a tor\n program instead.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane <nimbra@corvane.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the binaries link against decide what the package needs.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The launcher runs a tor program; the engine library does not need one.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS tor)
+include(CPack)

@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The installer end to end in a fresh Wine prefix on a virtual display of its
+# own, inside a private onion network (as root; run-in-testnet.sh gives it
+# the network and a network namespace of its own):
+#  - a silent install puts every file in place, the label font in the Fonts
+#    folder and the registry, the Start-menu shortcuts and the uninstall entry
+#    with the version;
+#  - the installed Nimbra.exe, with engine settings written first beside the
+#    installed engine library that name only the network's authorities,
+#    bootstraps the real engine to 100 percent: the companion-service
+#    stand-in hears "ready", the window shows the address from a local
+#    endpoint and its lamp is green. Not root, there is no network: the
+#    settings say "DisableNetwork 1" and the engine only answers on its
+#    control port;
+#  - with the system, Opera and Firefox proxied and Nimbra still running, a
+#    silent uninstall ends Nimbra, switches those proxies off and removes
+#    every file, shortcut, the Run value and the uninstall entry, and keeps
+#    the data folder.
+#   installer-wine.sh WINE_RUN PREFIX SETUP_EXE PROGRAM_DIR PROXYREVERT_EXE ENGINE_DLL WORK_DIR TOOLS_DIR
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+if [[ -z "${NIMBRA_TESTNET_DIR:-}" && $EUID -eq 0 ]]; then
+  # The prefix's server must start inside the namespace: Wine makes the
+  # sockets there.
+  exec "$here/../testnet/run-in-testnet.sh" --wineprefix "$2" "$7.testnet" "$0" "$@"
+fi
+source "$here/nimbra-wine-lib.sh"
+wine_run=$1 prefix=$2 setup=$3 program=$4 proxyrevert=$5 engine=$6 work=$7 tools=$8
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run() { "$wine_run" --prefix "$prefix" "$@"; }
+query() { run reg query "$@" 2>/dev/null | tr -d '\r' || true; }
+# Wine's reg prints its "not found" on standard output: the exit code says.
+exists() { run reg query "$@" >/dev/null 2>&1; }
+[[ -f "$setup" ]] || fail "no $setup: build the installer target"
+
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+rm -rf "$work" "$prefix"
+mkdir -p "$work"
+# A display of its own: the tray, the lamp's colour in a screenshot and the
+# window lookups must not meet other tests' windows.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "no virtual display"
+export DISPLAY=":$(tr -d '\n' <"$work/display")"
+
+# The first call makes the prefix; logging on.
+run reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null
+drive=$prefix/drive_c
+installed="$drive/Program Files (x86)/Nimbra"  # a 32-bit program on 64-bit Windows
+windows_installed='C:\Program Files (x86)\Nimbra'
+menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Nimbra"
+data="$drive/users/Public/Documents/Nimbra"
+fonts_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Nimbra'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+proxy_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+
+echo "== silent install"
+run "$setup" /S || fail "setup ended with $?"
+cmp "$proxyrevert" "$installed/ProxyRevert.exe" || fail "ProxyRevert.exe not installed as built"
+for file in Nimbra.exe LCDN-LICENSE.txt Help/Help.chm; do
+  cmp "$program/$file" "$installed/$file" || fail "$file not installed as built"
+done
+cmp "$engine" "$installed/anon.dll" || fail "anon.dll is not the real engine library"
+languages=("$program"/*.lng)
+pictures=("$program"/res/*.jpg)
+[[ -f "${languages[0]}" && -f "${pictures[0]}" ]] || fail "no language files or pictures in $program"
+for file in "${languages[@]}" "${pictures[@]}"; do
+  relative=${file#"$program"/}
+  cmp "$file" "$installed/$relative" || fail "$relative not installed as built"
+done
+[[ -f "$installed/Uninstall.exe" ]] || fail "no uninstaller"
+cmp "$program/LCDN.TTF" "$drive/windows/Fonts/LCDN.TTF" || fail "the font is not in the Fonts folder"
+grep -Eq '^ +LcdD \(TrueType\) +REG_SZ +LCDN\.TTF$' <<<"$(query "$fonts_key" /v 'LcdD (TrueType)')" ||
+  fail "the font is not registered: $(query "$fonts_key")"
+for link in Nimbra ProxyRevert 'Nimbra Help' 'Uninstall Nimbra'; do
+  [[ -f "$menu/$link.lnk" ]] || fail "no Start-menu shortcut $link"
+done
+entry=$(query "$uninstall_key" /reg:32)
+grep -Eq '^ +DisplayVersion +REG_SZ +1\.4$' <<<"$entry" || fail "uninstall entry: $entry"
+grep -Eq '^ +UninstallString +REG_SZ +"C:\\Program Files \(x86\)\\Nimbra\\Uninstall\.exe"$' <<<"$entry" ||
+  fail "uninstall entry: $entry"
+
+echo "== the installed Nimbra.exe"
+# The engine's settings lie beside the library, and the host leaves existing
+# ones as they are: these keep the real engine inside the private network
+# or, without one, off the network.
+mkdir -p "$data"
+if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
+  nimbra_testnet_settings "$NIMBRA_TESTNET_DIR" "$windows_installed\\" "$installed/anon_settings" ||
+    fail "no settings for the private network"
+else
+  echo "(not root: no private network; the engine stays off the network and is not ready)"
+  {
+    printf 'SocksListenAddress 127.0.0.1\r\nSocksPort 35491\r\nControlPort 35490\r\n'
+    printf 'DataDirectory %s\\cache\r\nLog notice file %s\\anon.dll.log\r\n' "$windows_installed" "$windows_installed"
+    printf 'DisableNetwork 1\r\n'
+  } >"$installed/anon_settings"
+  grep -q '^DisableNetwork 1' "$installed/anon_settings" || fail "the settings would let the engine out"
+fi
+cp "$installed/anon_settings" "$work/anon_settings"
+printf '[Options]\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
+address=192.0.2.77
+run "$tools/ipecho/ipecho.exe" --answer "$address" --count 20 >"$work/ipecho.txt" 2>&1 &
+ipecho=$!
+pids+=($ipecho)
+for _ in $(seq 600); do grep -q "listening on" "$work/ipecho.txt" 2>/dev/null && break; sleep 0.1; done
+port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
+[[ -n "$port" ]] || fail "no address endpoint: $(cat "$work/ipecho.txt")"
+export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
+export NIMBRA_IP_LOOKUP_DELAY_MS=500
+run "$windows_installed\\Nimbra.exe" >"$work/nimbra.txt" 2>&1 &
+nimbra=$!
+pids+=($nimbra)
+answer=""
+for _ in $(seq 120); do
+  kill -0 "$nimbra" 2>/dev/null || fail "Nimbra.exe has ended: $(cat "$work/nimbra.txt")"
+  if answer=$(timeout 5 bash -c 'exec 3<>/dev/tcp/127.0.0.1/35490 &&
+      printf "AUTHENTICATE\r\nGETINFO status/bootstrap-phase\r\nQUIT\r\n" >&3 && cat <&3' 2>/dev/null) &&
+    grep -q 'bootstrap-phase=' <<<"$answer"; then
+    break
+  fi
+  sleep 1
+done
+tr -d '\r' <<<"$answer"
+grep -q '^250 OK' <<<"$answer" || fail "the engine did not answer on the control port"
+grep -q 'BOOTSTRAP PROGRESS=' <<<"$answer" || fail "no bootstrap phase from the engine"
+for _ in $(seq 100); do
+  nimbra_main_window >/dev/null && break
+  sleep 0.2
+done
+nimbra_main_window >/dev/null || fail "no Nimbra window"
+
+log="$data/Nimbra.exe.log"
+if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
+  echo "== ready in the private network"
+  run "$tools/pipeservice/pipeservice.exe" --until-ready --blocks 1 --interval 1000 \
+    --wait 300000 >"$work/service.txt" 2>&1 || {
+    cat "$work/service.txt" >&2
+    tail -n 20 "$installed/anon.dll.log" >&2 || true
+    fail "the service saw no ready"
+  }
+  grep -q 'answer: StatusReady' "$work/service.txt" || fail "no ready answer: $(cat "$work/service.txt")"
+  for _ in $(seq 300); do
+    [[ "$(nimbra_label "$log")" == "$address" ]] && break
+    sleep 0.2
+  done
+  nimbra_label "$log" all
+  [[ "$(nimbra_label "$log")" == "$address" ]] || fail "the window does not show the address"
+  # Not piped into grep -q: it stops reading at the match, and under
+  # pipefail the writer's broken pipe would fail the check.
+  grep -qx 'Retrieving IP address' <<<"$(nimbra_label "$log" all)" || fail "the label never said it looked"
+  xdotool mousemove 0 700
+  sleep 1
+  import -window root "$work/ready.png"
+  nimbra_lamp_green "$work/ready.png" || fail "the lamp is not green: $work/ready.png"
+  [[ -f "$installed/cache/cached-microdesc-consensus" ]] || fail "the engine kept no consensus"
+  [[ -f "$installed/anon.dll.log" ]] || fail "no warnings log where the settings say"
+fi
+cmp "$installed/anon_settings" "$work/anon_settings" || fail "the engine settings were rewritten"
+grep -Eiq 'Nimbra +REG_SZ +C:\\Program Files \(x86\)\\Nimbra\\Nimbra\.exe' <<<"$(query "$run_key" /v Nimbra)" ||
+  fail "Nimbra wrote no Run value: $(query "$run_key")"
+
+echo "== proxies set, then a silent uninstall while Nimbra runs"
+appdata=$(ls -d "$drive"/users/*/AppData/Roaming | grep -v '/Public/' | head -n 1)
+opera_ini="$appdata/Opera/Opera/profile/opera6.ini"
+prefs="$appdata/Mozilla/Firefox/Profiles/abcd.default/prefs.js"
+mkdir -p "$(dirname "$opera_ini")" "$(dirname "$prefs")"
+run reg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null
+run reg add "$proxy_key" /v ProxyServer /t REG_SZ /d 'http=10.0.0.1:3128;https=10.0.0.2:443' /f >/dev/null
+printf '[Proxy]\r\nUse HTTP=1\r\nHTTP server=10.0.0.1:3128\r\n\r\n[User Prefs]\r\nLanguage=en\r\n' >"$opera_ini"
+printf 'user_pref("browser.startup.page", 3);\r\nuser_pref("network.proxy.type", 1);\r\nuser_pref("network.proxy.http", "10.0.0.1");\r\nuser_pref("network.proxy.http_port", 3128);\r\n' >"$prefs"
+export NIMBRA_ERROR_BOX_FILE="Z:$work/errorbox.txt"
+
+# The endpoint goes first: the wait for the uninstall below waits for every
+# program in the prefix.
+kill "$ipecho" 2>/dev/null || true
+wait "$ipecho" 2>/dev/null || true
+run "$windows_installed\\Uninstall.exe" /S || fail "the uninstaller ended with $?"
+# The uninstaller goes on from a copy of itself in the temporary folder.
+timeout 180 env WINEPREFIX="$prefix" wineserver -w || fail "the uninstall did not finish"
+! kill -0 "$nimbra" 2>/dev/null || fail "Nimbra.exe still runs"
+[[ ! -e "$work/errorbox.txt" ]] || fail "ProxyRevert showed: $(cat "$work/errorbox.txt")"
+
+proxy=$(query "$proxy_key")
+grep -Eq '^ +ProxyEnable +REG_DWORD +0x0$' <<<"$proxy" || fail "system proxy: $proxy"
+grep -Eq '^ +ProxyServer +REG_SZ +$' <<<"$proxy" || fail "system proxy: $proxy"
+[[ "$(tr -d '\r' <"$opera_ini" | grep -c -E '^(Use HTTP=0|HTTP server=|Use HTTPS=0|HTTPS server=|Use Automatic Proxy Configuration=0)$')" == 5 ]] ||
+  fail "opera6.ini: $(cat -A "$opera_ini")"
+[[ "$(tr -d '\r' <"$prefs")" == 'user_pref("browser.startup.page", 3);' ]] || fail "prefs.js: $(cat -A "$prefs")"
+
+[[ ! -e "$installed" ]] || fail "left in the program folder: $(find "$installed")"
+[[ ! -e "$menu" ]] || fail "left in the Start menu: $(find "$menu")"
+[[ ! -e "$drive/windows/Fonts/LCDN.TTF" ]] || fail "the font file is left"
+! exists "$fonts_key" /v 'LcdD (TrueType)' || fail "the font is still registered"
+! exists "$run_key" /v Nimbra || fail "the Run value is left"
+! exists "$uninstall_key" /reg:32 || fail "the uninstall entry is left"
+[[ -f "$data/options.ini" && -f "$data/Nimbra.exe.log" ]] || fail "the data folder was not kept"
+if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
+  echo "PASS: installed, ready in the private network showing $address, uninstalled with every proxy off and the data folder kept"
+else
+  echo "PASS: installed, ran, uninstalled with every proxy off and the data folder kept"
+fi
