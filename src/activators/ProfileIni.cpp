@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -17,22 +18,13 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The section name of a "[name]" line; false for other lines.
 bool SectionName(std::string_view line, std::string_view& name) {
-  line = Trim(line);
-  if (line.empty() || line.front() != '[') return false;
+  // Most lines are not headers: look at the first non-blank character only.
+  std::size_t first = 0;
+  while (first < line.size() && IsBlank(line[first])) ++first;
+  if (first == line.size() || line[first] != '[') return false;
+  line = Trim(line.substr(first));
   const std::size_t close = line.find(']');
   name = Trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
   return true;
@@ -81,6 +73,9 @@ TProfileIni::TProfileIni(const std::string& FileName) : FFileName(FileName) {
   if (platform::FileExists(FileName)) FFile = LoadTextFile(FileName);
 }
 
+TProfileIni::TProfileIni(const std::string& FileName, TTextFile File)
+    : FFileName(FileName), FFile(std::move(File)) {}
+
 long TProfileIni::FindKey(const std::string& Section, const std::string& Key,
                           long* SectionEnd) const {
   const auto& lines = FFile.Lines;
@@ -91,7 +86,7 @@ long TProfileIni::FindKey(const std::string& Section, const std::string& Key,
     std::string_view name;
     if (SectionName(lines[i], name)) {
       if (inside) return -1;  // only the first section of that name counts
-      inside = SameText(name, Section);
+      inside = platform::SameTextAscii(name, Section);
       if (inside && SectionEnd != nullptr) *SectionEnd = static_cast<long>(i) + 1;
       seen = seen || inside;
       continue;
@@ -100,7 +95,7 @@ long TProfileIni::FindKey(const std::string& Section, const std::string& Key,
     const std::string_view line = Trim(lines[i]);
     if (line.empty() || line.front() == ';') continue;
     if (SectionEnd != nullptr) *SectionEnd = static_cast<long>(i) + 1;
-    if (SameText(KeyName(line), Key)) return static_cast<long>(i);
+    if (platform::SameTextAscii(KeyName(line), Key)) return static_cast<long>(i);
   }
   return -1;
 }

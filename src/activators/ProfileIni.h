@@ -17,6 +17,10 @@ class TProfileIni {
   // Reads the file (a missing file is an empty one); a file that exists but
   // cannot be read raises EFileReadError.
   explicit TProfileIni(const std::string& FileName);
+  // The file's text already decoded (nothing is read).
+  TProfileIni(const std::string& FileName, TTextFile File);
+
+  const TTextFile& File() const { return FFile; }
 
   const std::string& FileName() const { return FFileName; }
 

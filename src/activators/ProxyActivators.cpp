@@ -1,8 +1,10 @@
 #include "activators/ProxyActivators.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
+#include "activators/FirefoxPrefs.h"
 #include "activators/MasksUtils.h"
 #include "activators/ProfileIni.h"
 #include "activators/Registryx86x64.h"
@@ -11,11 +13,6 @@
 #include "platform/BrowserFolders.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-
-#ifndef PCRE2_CODE_UNIT_WIDTH
-#define PCRE2_CODE_UNIT_WIDTH 8
-#endif
-#include <pcre2.h>
 
 namespace {
 
@@ -56,65 +53,16 @@ const char kAutoProxy[] = "Use Automatic Proxy Configuration";
 
 const char kPrefsJs[] = "prefs.js";
 constexpr unsigned kFirefoxDepth = 3;
-// Every proxy preference line contains this; lines without it need no
-// closer look, which keeps large preference files cheap.
-constexpr std::string_view kProxyPrefix = "network.proxy.";
 
-const char* const kCapturePatterns[] = {
-    R"p(user_pref\("network\.proxy\.type", (.+?)\);)p",
-    R"p(user_pref\("network\.proxy\.http", "(.+?)"\);)p",
-    R"p(user_pref\("network\.proxy\.http_port", (.+?)\);)p",
-    R"p(user_pref\("network\.proxy\.ssl", "(.+?)"\);)p",
-    R"p(user_pref\("network\.proxy\.ssl_port", (.+?)\);)p",
-    R"p(user_pref\("network\.proxy\.socks", "(.+?)"\);)p",
-    R"p(user_pref\("network\.proxy\.socks_port", (.+?)\);)p",
-    R"p(user_pref\("network\.proxy\.socks_remote_dns", (.+?)\);)p",
-};
-constexpr std::size_t kPreferenceCount = std::size(kCapturePatterns);
-
-const std::string_view kRecognitionTexts[kPreferenceCount] = {
-    R"p("network.proxy.type")p",       R"p(network.proxy.http")p",
-    R"p("network.proxy.http_port")p",  R"p("network.proxy.ssl")p",
-    R"p("network.proxy.ssl_port")p",   R"p("network.proxy.socks")p",
-    R"p("network.proxy.socks_port")p", R"p("network.proxy.socks_remote_dns")p",
-};
-
-// A compiled pattern with its match data, freed however the operation ends.
-class TPattern {
- public:
-  explicit TPattern(const char* Pattern) {
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    FCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(Pattern), PCRE2_ZERO_TERMINATED, 0, &error,
-                          &offset, nullptr);
-    if (FCode == nullptr) throw std::logic_error(std::string("Bad pattern ") + Pattern);
-    FMatch = pcre2_match_data_create_from_pattern(FCode, nullptr);
-    if (FMatch == nullptr) {
-      pcre2_code_free(FCode);
-      throw std::bad_alloc();
-    }
+// The INI file, or nothing for a name that is no regular file (a FIFO or a
+// device is no settings file and is left alone).
+std::optional<TProfileIni> OpenIni(const std::string& FileName) {
+  try {
+    return std::optional<TProfileIni>(std::in_place, FileName);
+  } catch (const ENotRegularFile&) {
+    return std::nullopt;
   }
-  ~TPattern() {
-    pcre2_match_data_free(FMatch);
-    pcre2_code_free(FCode);
-  }
-  TPattern(const TPattern&) = delete;
-  TPattern& operator=(const TPattern&) = delete;
-
-  // Whether the pattern matches anywhere in `Subject`; group 1 into `Group`.
-  bool Match(std::string_view Subject, std::string& Group) const {
-    const int rc = pcre2_match(FCode, reinterpret_cast<PCRE2_SPTR>(Subject.data()), Subject.size(),
-                               0, 0, FMatch, nullptr);
-    if (rc < 2) return false;
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(FMatch);
-    Group.assign(Subject.substr(ovector[2], ovector[3] - ovector[2]));
-    return true;
-  }
-
- private:
-  pcre2_code* FCode = nullptr;
-  pcre2_match_data* FMatch = nullptr;
-};
+}
 
 // The key of a file's saved set. Windows names the same file in any case
 // (the search roots are typed, the folders below them are listed), so the
@@ -186,20 +134,22 @@ TOperaActivator::TSettings TOperaActivator::ExchangeSettings(TProfileIni& Ini, s
 void TOperaActivator::Activate(const std::string& HTTP_Address, const std::string& HTTP_Port,
                                const std::string&, const std::string&) {
   for (const std::string& file : FindIniFiles()) {
-    TProfileIni ini(file);
-    FSaved[SavedSetKey(file)] = ExchangeSettings(ini, 1, HTTP_Address + ":" + HTTP_Port, 0);
+    std::optional<TProfileIni> ini = OpenIni(file);
+    if (!ini) continue;
+    FSaved[SavedSetKey(file)] = ExchangeSettings(*ini, 1, HTTP_Address + ":" + HTTP_Port, 0);
     // All five values reach the file together or not at all.
-    ini.UpdateFile();
+    ini->UpdateFile();
   }
 }
 
 void TOperaActivator::Deactivate() {
   for (const std::string& file : FindIniFiles()) {
-    TProfileIni ini(file);
+    std::optional<TProfileIni> ini = OpenIni(file);
+    if (!ini) continue;
     const auto saved = FSaved.find(SavedSetKey(file));
     const TSettings values = saved != FSaved.end() ? saved->second : TSettings{};
-    ExchangeSettings(ini, values.ProxyEnabled, values.HTTP_Server, values.AutoProxy);
-    ini.UpdateFile();
+    ExchangeSettings(*ini, values.ProxyEnabled, values.HTTP_Server, values.AutoProxy);
+    ini->UpdateFile();
   }
 }
 
@@ -211,59 +161,28 @@ void TFirefoxActivator::Activate(const std::string& HTTP_Address, const std::str
   const std::string root = platform::GetBrowserFolder(platform::BrowserFolder::FirefoxProfiles);
   if (root.empty()) return;
 
-  std::vector<std::unique_ptr<TPattern>> patterns;
-  for (const char* pattern : kCapturePatterns)
-    patterns.push_back(std::make_unique<TPattern>(pattern));
-
+  const TFirefoxPatterns patterns;
   // An empty SOCKS host or port would leave a preference without a value
   // ("socks_port", );), which the browser cannot parse; the engine's own
   // SOCKS listener keeps the protocols without a proxy of their own anonymous.
-  const std::string socks_host = SOCKS_Address.empty() ? kEngineSocksHost : SOCKS_Address;
-  const std::string socks_port = SOCKS_Port.empty() ? kEngineSocksPort : SOCKS_Port;
-  const std::string appended[kPreferenceCount] = {
-      R"p(user_pref("network.proxy.type", 1);)p",
-      R"p(user_pref("network.proxy.http", ")p" + HTTP_Address + R"p(");)p",
-      R"p(user_pref("network.proxy.http_port", )p" + HTTP_Port + ");",
-      R"p(user_pref("network.proxy.ssl", ")p" + HTTP_Address + R"p(");)p",
-      R"p(user_pref("network.proxy.ssl_port", )p" + HTTP_Port + ");",
-      R"p(user_pref("network.proxy.socks", ")p" + socks_host + R"p(");)p",
-      R"p(user_pref("network.proxy.socks_port", )p" + socks_port + ");",
-      R"p(user_pref("network.proxy.socks_remote_dns", true);)p",
-  };
+  const auto appended = FirefoxActivateLines(
+      HTTP_Address, HTTP_Port, SOCKS_Address.empty() ? kEngineSocksHost : SOCKS_Address,
+      SOCKS_Port.empty() ? kEngineSocksPort : SOCKS_Port);
 
   std::vector<std::string> files;
   FindFiles(root, kPrefsJs, files, kFirefoxDepth);
   for (const std::string& file : files) {
-    TTextFile prefs = LoadTextFile(file);
-    TSettings saved;
-    std::string* const fields[kPreferenceCount] = {
-        &saved.ProxyType, &saved.HTTP_Proxy,  &saved.HTTP_Port,  &saved.SSL_Proxy,
-        &saved.SSL_Port,  &saved.SOCKS_Proxy, &saved.SOCKS_Port, &saved.Remote_DNS,
-    };
-    // From the last line up, so that the topmost occurrence of a preference
-    // is the one whose value is kept.
-    std::vector<bool> keep(prefs.Lines.size(), true);
-    std::string group;
-    for (std::size_t i = prefs.Lines.size(); i-- > 0;) {
-      const std::string& line = prefs.Lines[i];
-      if (line.find(kProxyPrefix) == std::string::npos) continue;
-      for (std::size_t p = 0; p < kPreferenceCount; ++p) {
-        if (patterns[p]->Match(line, group)) {
-          *fields[p] = group;
-          keep[i] = false;
-          break;
-        }
-      }
+    TTextLines prefs;
+    try {
+      prefs = LoadTextLines(file);
+    } catch (const ENotRegularFile&) {
+      continue;  // a FIFO or device of that name is no preference file
     }
-    std::vector<std::string> lines;
-    lines.reserve(prefs.Lines.size() + kPreferenceCount);
-    for (std::size_t i = 0; i < prefs.Lines.size(); ++i) {
-      if (keep[i]) lines.push_back(std::move(prefs.Lines[i]));
-    }
-    lines.insert(lines.end(), std::begin(appended), std::end(appended));
-    prefs.Lines = std::move(lines);
+    TFirefoxProxySettings saved;
+    SaveTextLines(file, prefs.Encoding, prefs.LineEnd, [&](TTextEncoder& out) {
+      saved = RewritePrefsForActivate(prefs, patterns, appended, out);
+    });
     FSaved[SavedSetKey(file)] = std::move(saved);
-    SaveTextFile(file, prefs);
   }
 }
 
@@ -273,42 +192,19 @@ void TFirefoxActivator::Deactivate() {
   std::vector<std::string> files;
   FindFiles(root, kPrefsJs, files, kFirefoxDepth);
   for (const std::string& file : files) {
-    TTextFile prefs = LoadTextFile(file);
-    std::vector<std::string> lines;
-    lines.reserve(prefs.Lines.size() + kPreferenceCount);
-    for (std::string& line : prefs.Lines) {
-      bool proxy_line = false;
-      if (line.find(kProxyPrefix) != std::string::npos) {
-        for (const std::string_view text : kRecognitionTexts) {
-          if (line.find(text) != std::string::npos) {
-            proxy_line = true;
-            break;
-          }
-        }
-      }
-      if (!proxy_line) lines.push_back(std::move(line));
+    TTextLines prefs;
+    try {
+      prefs = LoadTextLines(file);
+    } catch (const ENotRegularFile&) {
+      continue;
     }
-
     // A file activated in this process gets its own values back; any other
     // (a fresh process) has none, so the browser's defaults apply.
     const auto found = FSaved.find(SavedSetKey(file));
-    const TSettings saved = found != FSaved.end() ? found->second : TSettings{};
-    if (!saved.ProxyType.empty() && saved.ProxyType != "0") {
-      lines.push_back(R"p(user_pref("network.proxy.type", )p" + saved.ProxyType + ");");
-    }
-    auto add = [&lines](const std::string& value, const char* before, const char* after) {
-      if (!value.empty()) lines.push_back(before + value + after);
-    };
-    add(saved.HTTP_Proxy, R"p(user_pref("network.proxy.http", ")p", R"p(");)p");
-    add(saved.HTTP_Port, R"p(user_pref("network.proxy.http_port", )p", ");");
-    add(saved.SSL_Proxy, R"p(user_pref("network.proxy.ssl", ")p", R"p(");)p");
-    add(saved.SSL_Port, R"p(user_pref("network.proxy.ssl_port", )p", ");");
-    add(saved.SOCKS_Proxy, R"p(user_pref("network.proxy.socks", ")p", R"p(");)p");
-    add(saved.SOCKS_Port, R"p(user_pref("network.proxy.socks_port", )p", ");");
-    add(saved.Remote_DNS, R"p(user_pref("network.proxy.socks_remote_dns", )p", ");");
-
-    prefs.Lines = std::move(lines);
-    SaveTextFile(file, prefs);
+    const TFirefoxProxySettings saved =
+        found != FSaved.end() ? found->second : TFirefoxProxySettings{};
+    SaveTextLines(file, prefs.Encoding, prefs.LineEnd,
+                  [&](TTextEncoder& out) { RewritePrefsForDeactivate(prefs, saved, out); });
   }
 }
 

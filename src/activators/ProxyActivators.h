@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "activators/FirefoxPrefs.h"
+
 class TProfileIni;
 
 // The endpoint TMainActivator passes: the local HTTP proxy, no SOCKS proxy.
@@ -86,21 +88,8 @@ class TFirefoxActivator : public TBrowserActivator {
   void Deactivate() override;
 
  private:
-  // The values as they stood in the file (string preferences without their
-  // quotes); empty when the file did not carry the preference.
-  struct TSettings {
-    std::string ProxyType;    // network.proxy.type
-    std::string HTTP_Proxy;   // network.proxy.http
-    std::string HTTP_Port;    // network.proxy.http_port
-    std::string SSL_Proxy;    // network.proxy.ssl
-    std::string SSL_Port;     // network.proxy.ssl_port
-    std::string SOCKS_Proxy;  // network.proxy.socks
-    std::string SOCKS_Port;   // network.proxy.socks_port
-    std::string Remote_DNS;   // network.proxy.socks_remote_dns
-  };
-
   // One saved set per prefs.js, keyed by its path.
-  std::map<std::string, TSettings> FSaved;
+  std::map<std::string, TFirefoxProxySettings> FSaved;
 };
 
 class TMainActivator {
