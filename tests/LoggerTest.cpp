@@ -142,6 +142,63 @@ TEST_F(LoggerTest, ThrowCaughtInWorkerThreadWritesTheBlock) {
             std::string::npos);
 }
 
+// A routine the linker keeps to this file only: its name still shows.
+__attribute__((noinline)) void ThrowFromHiddenRoutine(int n) {
+  if (n >= 0) throw std::runtime_error("hidden " + std::to_string(n));
+}
+
+TEST_F(LoggerTest, BlocksOfTwoThreadsAtOnceStayWholeAndStaticRoutinesAreNamed) {
+  InitLog(true);
+  StartExceptionLog();
+  constexpr int kEach = 25;
+  auto work = [](const std::string& who) {
+    for (int i = 0; i < kEach; ++i) {
+      try {
+        ThrowFromHiddenRoutine(i);
+      } catch (const std::exception&) {
+        LogMessage(who + " line", "Test.Threads");
+      }
+    }
+  };
+  std::thread a([&] { work("A"); });
+  std::thread b([&] { work("B"); });
+  a.join();
+  b.join();
+
+  const auto lines = SplitCrLf(Log());
+  int blocks = 0;
+  int stamped = 0;
+  int named = 0;
+  for (std::size_t i = 0; i < lines.size();) {
+    if (lines[i].find(" Test.Threads: ") != std::string::npos) {
+      ++stamped;
+      ++i;
+      continue;
+    }
+    // A block: empty line, time, description (two lines and its line end),
+    // top marker, frames only, bottom marker.
+    ASSERT_LT(i + 5, lines.size());
+    EXPECT_EQ(lines[i], "") << i;
+    EXPECT_EQ(lines[i + 2].rfind("Exception std::runtime_error in module ", 0), 0u) << lines[i + 2];
+    EXPECT_EQ(lines[i + 3].rfind("hidden ", 0), 0u) << lines[i + 3];
+    EXPECT_EQ(lines[i + 4], "");
+    ASSERT_EQ(lines[i + 5], "STACK TOP-----------------------------") << i;
+    i += 6;
+    bool this_named = false;
+    for (; i < lines.size() && lines[i].rfind("[", 0) == 0; ++i) {
+      this_named = this_named || lines[i].find("ThrowFromHiddenRoutine") != std::string::npos;
+    }
+    ASSERT_LT(i, lines.size());
+    ASSERT_EQ(lines[i], "STACK BOTTOM-------------------------") << "interleaved at line " << i;
+    ++i;
+    ++blocks;
+    named += this_named ? 1 : 0;
+  }
+  EXPECT_EQ(blocks, 2 * kEach);
+  EXPECT_EQ(stamped, 2 * kEach);
+  EXPECT_EQ(named, 2 * kEach) << "the routine in the anonymous namespace has its name";
+}
+
 TEST_F(LoggerTest, LongDescriptionIsCut) {
   InitLog(true);
   StartExceptionLog();

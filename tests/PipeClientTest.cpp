@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -12,6 +13,8 @@
 #include "core/AppFolders.h"
 #include "core/Logger.h"
 #include "core/PipeClient.h"
+#include "platform/Pipe.h"
+#include "platform/Process.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
 
@@ -272,5 +275,152 @@ TEST_F(PipeClientTest, DestroyingAConnectedClientInterruptsItsRead) {
   std::string nothing;
   EXPECT_EQ(service.ReadBytes(1, kGenerousMs, nothing), platform::PipeBroken());
 }
+
+TEST(WalkPipeRecordsTest, RecordsInOrderAndHostileLengthsEndTheWalk) {
+  using pipeservice::EncodeRecord;
+  auto walk = [](const std::string& block) {
+    std::vector<int> commands;
+    WalkPipeRecords(block.data(), static_cast<std::uint32_t>(block.size()),
+                    [&](std::uint8_t command) { commands.push_back(command); });
+    return commands;
+  };
+  EXPECT_EQ(walk(EncodeRecord(0) + EncodeRecord(7, "payload") + EncodeRecord(0)),
+            (std::vector<int>{0, 7, 0}));
+  EXPECT_EQ(walk(EncodeRecord(0) + std::string(4, '\0')), (std::vector<int>{0}))
+      << "a tail shorter than a header";
+  // 5 + 0xFFFFFFFB is 0 in 32 bits: the walk must still move on, and end.
+  EXPECT_EQ(walk(EncodeRecord(0) + std::string("\xFB\xFF\xFF\xFF\x00", 5) + EncodeRecord(0)),
+            (std::vector<int>{0, 0}));
+  EXPECT_EQ(walk(std::string("\xFF\xFF\xFF\xFF\x02", 5) + EncodeRecord(0)), (std::vector<int>{2}));
+  EXPECT_EQ(walk(std::string("\x09\x00\x00\x00\x00xx", 7) + EncodeRecord(0)), (std::vector<int>{0}))
+      << "a payload running past the block ends it";
+  EXPECT_TRUE(walk("").empty());
+  std::vector<int> none;
+  WalkPipeRecords(nullptr, 10, [&](std::uint8_t command) { none.push_back(command); });
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(PipeClientTest, BlockLargerThanTheBufferArrivesInPieces) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  client.SetOnResponse([this](const void* data, std::uint32_t size) {
+    blocks_.push_back(std::string(static_cast<const char*>(data), size));
+  });
+  client.Start();
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+
+  std::string block;
+  for (std::size_t i = 0; i < 25000; ++i) block += static_cast<char>(i * 13 + i / 251);
+  // From a thread of its own: the write may wait for the client's reads,
+  // which wait for this thread to run their handlers.
+  std::thread writer([&] { EXPECT_EQ(service.SendBlock(block), 0u); });
+  ASSERT_TRUE(PumpUntilDone([&] {
+    std::size_t total = 0;
+    for (const std::string& b : blocks_) total += b.size();
+    return total >= block.size();
+  }));
+  writer.join();
+  ASSERT_EQ(blocks_.size(), 3u);
+  EXPECT_EQ(blocks_[0].size(), 10240u);
+  EXPECT_EQ(blocks_[1].size(), 10240u);
+  EXPECT_EQ(blocks_[2].size(), 4520u);
+  EXPECT_TRUE(blocks_[0] + blocks_[1] + blocks_[2] == block) << "nothing lost or reordered";
+  for (const std::string& line : LogLines()) EXPECT_EQ(line.find("failed"), std::string::npos);
+
+  // The client reads on: the next block is its own.
+  ASSERT_EQ(service.SendQueries(2), 0u);
+  ASSERT_TRUE(PumpUntilDone([&] { return blocks_.size() == 4; }));
+  EXPECT_EQ(blocks_[3].size(), 10u);
+}
+
+TEST_F(PipeClientTest, ServiceThatNeverReadsCostsOneBoundedWait) {
+  ServiceStandIn service(pipe_name_, event_name_);
+  ASSERT_EQ(service.Create(), 0u);
+  TPipeClient client(pipe_name_, event_name_);
+  int sent = 0;
+  int refused = 0;
+  int blocks = 0;
+  client.SetOnResponse([&](const void* data, std::uint32_t size) {
+    ++blocks;
+    WalkPipeRecords(data, size, [&](std::uint8_t command) {
+      if (command != StatusQuery) return;
+      if (client.SendToServer(StatusNotReady, nullptr, 0)) {
+        ++sent;
+      } else {
+        ++refused;
+      }
+    });
+  });
+  client.Start();
+  ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
+
+  // Queries in full blocks, none of the answers read: the pipe fills up.
+  std::thread flood([&] {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(service.SendQueries(2000), 0u);
+  });
+  ASSERT_TRUE(PumpUntilDone([&] { return blocks == 3; })) << "the window thread kept going";
+  flood.join();
+  EXPECT_EQ(sent + refused, 6000);
+  EXPECT_GT(refused, 0);
+  int failed_lines = 0;
+  for (const std::string& line : LogLines()) {
+    if (line.rfind("TPipeClient.SendToServer: WriteFile failed Error ", 0) == 0) ++failed_lines;
+  }
+  EXPECT_EQ(failed_lines, refused);
+
+  // Once the service reads again, answers go through again.
+  std::vector<Record> answers;
+  ASSERT_EQ(service.ReadRecords(static_cast<std::size_t>(sent), kGenerousMs, answers), 0u);
+  ASSERT_EQ(service.SendQueries(1), 0u);
+  ASSERT_TRUE(PumpUntilDone([&] { return blocks == 4; }));
+  EXPECT_EQ(refused + sent, 6001);
+  answers.clear();
+  EXPECT_EQ(service.ReadRecords(1, kGenerousMs, answers), 0u);
+  EXPECT_EQ(answers.size(), 1u);
+}
+
+#ifndef _WIN32
+// The POSIX event stand-in lies in a folder anyone may write to: whatever
+// another user does to its file must not harm the process.
+TEST(NamedEventFileTest, HostileFilesAreRefusedAndTruncationIsHarmless) {
+  test_support::TempFolder folder;
+  platform::SetEnvironmentValue("NIMBRA_NAMED_OBJECTS", folder.Path());
+  const std::string file = folder / "nimbra-event.Global_E";
+
+  {
+    platform::NamedEvent event;
+    ASSERT_EQ(event.OpenOrCreate("Global\\E"), 0u);
+    std::atomic<bool> woke{false};
+    std::thread waiter([&] { woke = event.Wait(kGenerousMs); });
+    std::filesystem::resize_file(file, 0);  // while the waiter looks at it
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(woke);
+    ASSERT_EQ(event.Set(), 0u) << "a truncated word is written again";
+    waiter.join();
+    EXPECT_TRUE(woke);
+    std::filesystem::resize_file(file, 2);
+    EXPECT_FALSE(event.Wait(0)) << "a short word reads as not set";
+  }
+  std::filesystem::remove(file);
+
+  const std::string victim = folder / "victim";
+  test_support::WriteFileForTest(victim, "keep");
+  std::filesystem::create_symlink(victim, file);
+  platform::NamedEvent linked;
+  EXPECT_NE(linked.OpenOrCreate("Global\\E"), 0u) << "a link is not followed";
+  std::filesystem::remove(file);
+
+  std::filesystem::create_hard_link(victim, file);
+  EXPECT_NE(linked.OpenOrCreate("Global\\E"), 0u) << "nor a second name of another file";
+  std::filesystem::remove(file);
+
+  test_support::WriteFileForTest(file, std::string(100, 'x'));
+  EXPECT_NE(linked.OpenOrCreate("Global\\E"), 0u) << "nor a file that is no event";
+  EXPECT_FALSE(linked.IsOpen());
+  EXPECT_EQ(test_support::ReadFileOrMissing(victim), "keep");
+  platform::SetEnvironmentValue("NIMBRA_NAMED_OBJECTS", "");
+}
+#endif
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,22 @@ std::string Join(std::string folder, const std::vector<std::string>& parts) {
 }
 
 // Ends every line with CR LF, as the activators write them.
+// Windows writes CR LF after every line; natively a file keeps its own
+// line end, so an expectation written with CR LF reads with `end` instead.
+std::string OwnEnd(const std::string& crlf_text, const std::string& end) {
+  if (platform::kPathDelim == '\\') return crlf_text;
+  std::string out;
+  for (std::size_t i = 0; i < crlf_text.size(); ++i) {
+    if (crlf_text.compare(i, 2, "\r\n") == 0) {
+      out += end;
+      ++i;
+    } else {
+      out += crlf_text[i];
+    }
+  }
+  return out;
+}
+
 std::string CrLf(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
@@ -254,9 +271,10 @@ TEST_F(ProxyActivatorsTest, OperaGetsTheLocalProxyAndItsOwnValuesBack) {
                            "Use Automatic Proxy Configuration=0", "Use HTTPS=1",
                            "HTTPS server=127.0.0.1:35489", "", "[User Prefs]", "Language=en"}));
   EXPECT_EQ(ReadFileOrMissing(bare),
-            CrLf({"[User Prefs]", "Language=de", "", "[Proxy]", "Use HTTP=1",
-                  "HTTP server=127.0.0.1:35489", "Use HTTPS=1", "HTTPS server=127.0.0.1:35489",
-                  "Use Automatic Proxy Configuration=0"}));
+            OwnEnd(CrLf({"[User Prefs]", "Language=de", "", "[Proxy]", "Use HTTP=1",
+                         "HTTP server=127.0.0.1:35489", "Use HTTPS=1",
+                         "HTTPS server=127.0.0.1:35489", "Use Automatic Proxy Configuration=0"}),
+                   "\n"));
 
   opera.Deactivate();
   // Each file its own values, whichever was found last.
@@ -264,9 +282,10 @@ TEST_F(ProxyActivatorsTest, OperaGetsTheLocalProxyAndItsOwnValuesBack) {
             header + CrLf({"[Proxy]", "Use HTTP=0", "HTTP server=10.0.0.1:3128",
                            "Use Automatic Proxy Configuration=1", "Use HTTPS=0",
                            "HTTPS server=10.0.0.1:3128", "", "[User Prefs]", "Language=en"}));
-  const std::string off =
+  const std::string off = OwnEnd(
       CrLf({"[User Prefs]", "Language=de", "", "[Proxy]", "Use HTTP=0",
-            "HTTP server=", "Use HTTPS=0", "HTTPS server=", "Use Automatic Proxy Configuration=0"});
+            "HTTP server=", "Use HTTPS=0", "HTTPS server=", "Use Automatic Proxy Configuration=0"}),
+      "\n");
   EXPECT_EQ(ReadFileOrMissing(bare), off);
   // A second Deactivate writes the same values again, not the proxy.
   opera.Deactivate();
@@ -359,9 +378,10 @@ TEST_F(ProxyActivatorsTest, PreferenceFilesKeepTheirEncoding) {
   firefox.Activate("127.0.0.1", "35489", "", "");
   firefox.Deactivate();
   EXPECT_EQ(ReadFileOrMissing(ProfileFile("ansi")),
-            "user_pref(\"name\", \"caf" + ansi_e + "\");\r\nlast line\r\n");
+            OwnEnd("user_pref(\"name\", \"caf" + ansi_e + "\");\r\nlast line\r\n", "\n"));
+  // The first line end counts: a lone CR here.
   EXPECT_EQ(ReadFileOrMissing(ProfileFile("utf8")),
-            "\xEF\xBB\xBFuser_pref(\"name\", \"\xE2\x82\xAC\");\r\n\r\n");
+            OwnEnd("\xEF\xBB\xBFuser_pref(\"name\", \"\xE2\x82\xAC\");\r\n\r\n", "\r"));
   EXPECT_EQ(ReadFileOrMissing(ProfileFile("utf16")), std::string("\xFF\xFE"
                                                                  "a\0\r\0\n\0",
                                                                  8));
@@ -371,7 +391,9 @@ TEST_F(ProxyActivatorsTest, PreferenceFilesKeepTheirEncoding) {
   EXPECT_EQ(decoded.Lines, (std::vector<std::string>{"x", "y"}));
   decoded.Lines.push_back("\xC3\xA9");
   EXPECT_EQ(EncodeTextFile(decoded),
-            std::string("\xFE\xFF\0x\0\r\0\n\0y\0\r\0\n\0\xE9\0\r\0\n", 20));
+            platform::kPathDelim == '\\'
+                ? std::string("\xFE\xFF\0x\0\r\0\n\0y\0\r\0\n\0\xE9\0\r\0\n", 20)
+                : std::string("\xFE\xFF\0x\0\r\0y\0\r\0\xE9\0\r", 14));
 }
 
 TEST_F(ProxyActivatorsTest, AFailedWriteLeavesTheFileWholeAndStopsTheBrowsersAfterIt) {
@@ -436,6 +458,94 @@ TEST_F(ProxyActivatorsTest, AnUnreadableOrUnwritablePreferenceFileStopsFirefox) 
 #endif
 }
 
+TEST_F(ProxyActivatorsTest, HostilePreferenceFilesAreSkippedOrRefusedAndLeftAsTheyAre) {
+  const std::string normal = CrLf({R"(user_pref("a", 1);)"});
+  Write(ProfileFile("normal"), normal);
+  // A folder of the name is no preference file.
+  ASSERT_TRUE(platform::ForceDirectories(ProfileFile("folder")));
+#ifndef _WIN32
+  // Natively a FIFO would block the reader for ever and /dev/zero would feed
+  // it until memory runs out: neither is a regular file, so both are passed by.
+  ASSERT_TRUE(platform::ForceDirectories(platform::ExtractFilePath(ProfileFile("fifo"))));
+  ASSERT_EQ(std::system(("mkfifo '" + ProfileFile("fifo") + "'").c_str()), 0);
+  ASSERT_TRUE(platform::ForceDirectories(platform::ExtractFilePath(ProfileFile("zero"))));
+  fs::create_symlink("/dev/zero", fs::path(ProfileFile("zero")));
+  ASSERT_TRUE(platform::ForceDirectories(platform::ExtractFilePath(OperaFile({"opera6.ini"}))));
+  ASSERT_EQ(std::system(("mkfifo '" + OperaFile({"opera6.ini"}) + "'").c_str()), 0);
+#endif
+  TFirefoxActivator firefox;
+  firefox.Activate("127.0.0.1", "35489", "", "");
+  EXPECT_EQ(ReadFileOrMissing(ProfileFile("normal")),
+            CrLf(Plus({R"(user_pref("a", 1);)"}, kActivateLines)));
+  firefox.Deactivate();
+  EXPECT_EQ(ReadFileOrMissing(ProfileFile("normal")), normal);
+  TOperaActivator opera;
+  opera.Activate("127.0.0.1", "35489", "", "");
+  opera.Deactivate();
+#ifndef _WIN32
+  EXPECT_TRUE(fs::is_fifo(fs::path(ProfileFile("fifo"))));
+  EXPECT_TRUE(fs::is_symlink(fs::path(ProfileFile("zero"))));
+  EXPECT_TRUE(fs::is_fifo(fs::path(OperaFile({"opera6.ini"}))));
+#endif
+
+  // Larger than the limit: a clear error, and the file stays as it is.
+  SetTextFileSizeLimitForTesting(1000);
+  const std::string large =
+      CrLf({std::string(1200, 'x'), R"(user_pref("network.proxy.type", 2);)"});
+  Write(ProfileFile("large"), large);
+  try {
+    firefox.Deactivate();
+    ADD_FAILURE() << "a file over the limit was read";
+  } catch (const EFileReadError& error) {
+    EXPECT_NE(std::string(error.what()).find("is larger than 1000 bytes"), std::string::npos)
+        << error.what();
+  }
+  SetTextFileSizeLimitForTesting(0);
+  EXPECT_EQ(ReadFileOrMissing(ProfileFile("large")), large);
+}
+
+TEST_F(ProxyActivatorsTest, AnInterruptedRewriteLeavesNothingForTheNextRun) {
+  const std::string prefs = ProfileFile("p");
+  Write(prefs, CrLf({R"(user_pref("network.proxy.type", 1);)"}));
+  // What a rewrite killed half-way leaves: its temporary file, megabytes.
+  const std::string left = prefs + platform::kTemporaryFileMarker + "2147483001-3";
+  Write(left, std::string(3 << 20, 'p'));
+  const std::string foreign = prefs + ".moztmp";
+  Write(foreign, "another program's");
+  TFirefoxActivator firefox;
+  firefox.Deactivate();
+  EXPECT_EQ(ReadFileOrMissing(prefs), "");
+  EXPECT_FALSE(platform::FileExists(left));
+  EXPECT_EQ(ReadFileOrMissing(foreign), "another program's");
+  const auto entries = platform::ListDirectory(platform::ExtractFilePath(prefs));
+  ASSERT_TRUE(entries.has_value());
+  EXPECT_EQ(entries->size(), 2u) << "prefs.js and the other program's file only";
+}
+
+#ifdef _WIN32
+// The 32-bit program must rewrite a preference file of a size that does not
+// fit its address space more than once or twice.
+TEST_F(ProxyActivatorsTest, ALargePreferenceFileFitsThe32BitProgram) {
+  const std::string line =
+      R"(user_pref("extensions.some.long.preference.name", "a value of some length");)";
+  std::string text;
+  text.reserve(200u << 20);
+  while (text.size() < (200u << 20)) text.append(line).append("\r\n");
+  text.append(R"(user_pref("network.proxy.type", 2);)").append("\r\n");
+  Write(ProfileFile("big"), text);
+  const std::size_t size = text.size();
+  std::string().swap(text);
+
+  TFirefoxActivator().Activate("127.0.0.1", "35489", "", "");
+  TFirefoxActivator().Deactivate();  // nothing saved: every proxy line goes
+  std::string bytes;
+  ASSERT_EQ(platform::ReadRegularFile(ProfileFile("big"), size, bytes),
+            platform::RegularFileRead::Ok);
+  EXPECT_EQ(bytes.size(), size - std::string(R"(user_pref("network.proxy.type", 2);)").size() - 2);
+  EXPECT_EQ(bytes.find("network.proxy."), std::string::npos);
+}
+#endif
+
 TEST(ProfileIniTest, ReadsAndWritesAsThePrivateProfileFunctionsDo) {
   test_support::TempFolder folder;
   const std::string file = folder / "x.ini";
@@ -459,11 +569,13 @@ TEST(ProfileIniTest, ReadsAndWritesAsThePrivateProfileFunctionsDo) {
   ini.WriteString("Proxy", "added", "a\r\nb");
   ini.WriteString("New", "k", "v");
   ini.UpdateFile();
-  EXPECT_EQ(ReadFileOrMissing(file),
-            "top=1\r\n[proxy]\r\nUse HTTP=0\r\nname=\"  quoted  \"\r\nbad=12abc\r\nneg=-5\r\n"
-            "big=4294967296\r\nall=0xFFFFFFFF\r\nadded=ab\r\n\r\n[Proxy]\r\nUse HTTP=7\r\n"
-            "[Other]\r\nlong=" +
-                std::string(3000, 'x') + "\r\n\r\n[New]\r\nk=v\r\n");
+  EXPECT_EQ(
+      ReadFileOrMissing(file),
+      OwnEnd("top=1\r\n[proxy]\r\nUse HTTP=0\r\nname=\"  quoted  \"\r\nbad=12abc\r\nneg=-5\r\n"
+             "big=4294967296\r\nall=0xFFFFFFFF\r\nadded=ab\r\n\r\n[Proxy]\r\nUse HTTP=7\r\n"
+             "[Other]\r\nlong=" +
+                 std::string(3000, 'x') + "\r\n\r\n[New]\r\nk=v\r\n",
+             "\n"));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 using engine_test::LogEntries;
 using engine_test::WaitUntil;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 const char kDelim[] = {platform::kPathDelim, '\0'};
 const char kProgramVariable[] = "NIMBRA_TOR_EXECUTABLE";
@@ -47,6 +48,7 @@ class RealTorTest : public ::testing::Test {
                                    "SocksListenAddress 127.0.0.1\r\n"
                                    "SocksPort 35491\r\n"
                                    "ControlPort 35490\r\n"
+                                   "CookieAuthentication 1\r\n"
                                    "DataDirectory " +
                                        unix_folder +
                                        "cache\r\n"
@@ -58,7 +60,9 @@ class RealTorTest : public ::testing::Test {
 
   void TearDown() override {
     // Whatever failed above, no engine may outlive the test.
-    if (engine_test::ControlPortOpen()) engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"});
+    if (engine_test::ControlPortOpen()) {
+      engine_test::RawControl({engine_test::AuthenticateLine(folder_), "SIGNAL HALT"});
+    }
     EXPECT_TRUE(engine_test::WaitForHostThreads(30000));
     EXPECT_TRUE(WaitUntil([] { return !engine_test::ControlPortOpen(); }, 15000));
     platform::SetEnvironmentValue(kProgramVariable, "");
@@ -84,7 +88,12 @@ class RealTorTest : public ::testing::Test {
 TEST_F(RealTorTest, ProgressAndNewIdentityFromTheRealEngine) {
   auto control = std::make_unique<TTorControl>(folder_);
   ASSERT_TRUE(WaitForOwnership()) << test_support::ReadFileOrMissing(warn_log_);
-  EXPECT_EQ(engine_test::RawControl({"AUTHENTICATE"}), "250 OK\r\n");
+  // Only a connection that brings the cookie gets in.
+  EXPECT_EQ(engine_test::RawControl({engine_test::AuthenticateLine(folder_)}), "250 OK\r\n");
+  EXPECT_THAT(engine_test::RawControl({"AUTHENTICATE", "GETINFO version"}),
+              StartsWith("515 Authentication failed"));
+  EXPECT_THAT(engine_test::RawControl({"GETINFO version"}),
+              StartsWith("514 Authentication required"));
 
   engine_test::ClearLog();
   control->StartTor();
@@ -100,10 +109,16 @@ TEST_F(RealTorTest, ProgressAndNewIdentityFromTheRealEngine) {
   // The engine outlives its controller; told to halt, it ends, and so do
   // the launcher's dll_start and the host thread.
   control.reset();
-  EXPECT_NE(engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"}), "");
+  EXPECT_EQ(engine_test::RawControl({engine_test::AuthenticateLine(folder_), "SIGNAL HALT"}),
+            "250 OK\r\n250 OK\r\n");
   EXPECT_TRUE(engine_test::WaitForHostThreads(30000));
   EXPECT_TRUE(WaitUntil([] { return !engine_test::ControlPortOpen(); }, 15000));
   EXPECT_THAT(LogEntries(), IsEmpty()) << "the launcher library was released";
+  // With the cookie asked for, the engine has nothing to warn about its
+  // control port.
+  const std::string engine_log = test_support::ReadFileOrMissing(warn_log_);
+  EXPECT_EQ(engine_log.find("That's bad"), std::string::npos) << engine_log;
+  EXPECT_EQ(engine_log.find("no authentication method"), std::string::npos) << engine_log;
 }
 
 TEST_F(RealTorTest, EngineEndsWithItsHostProcess) {

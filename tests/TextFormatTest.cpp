@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "ui/TextFormat.h"
 
@@ -35,6 +37,34 @@ TEST(TextFormatTest, PlaceholdersThatDoNotMatchRaise) {
     FormatText("Starting proxy: %s", {42});
   } catch (const EFormatError& e) {
     EXPECT_NE(std::string(e.what()).find("Starting proxy: %s"), std::string::npos);
+  }
+}
+
+TEST(TextFormatTest, UsesTellWhetherATranslationFitsTheArguments) {
+  using Uses = std::vector<std::pair<std::size_t, char>>;
+  const TFormatUses english = FormatUses("Starting proxy: %d%%");
+  EXPECT_EQ(english.Arguments, (Uses{{0, 'd'}}));
+  EXPECT_EQ(english.Percents, 1u);
+  // A percent sign before the number, an index moving an argument, flags,
+  // widths and upper-case types still fit.
+  EXPECT_EQ(FormatUses("Proxy başlatılıyor: %%%d"), english);
+  EXPECT_EQ(FormatUses("%1:d: %0:s"), FormatUses("%s: %d"));
+  EXPECT_EQ(FormatUses("%-5D|%.3s"), FormatUses("%d|%s"));
+  EXPECT_EQ(FormatUses("[%*.*d]").Arguments, (Uses{{0, '*'}, {1, '*'}, {2, 'd'}}));
+  EXPECT_EQ(FormatUses("%1:s %0:s %s").Arguments, (Uses{{0, 's'}, {1, 's'}, {1, 's'}}));
+  EXPECT_EQ(FormatUses("no placeholders"), TFormatUses{});
+
+  // Swapped types without indices, a lost percent sign or argument, an
+  // argument used twice: the translation would not show what English does.
+  EXPECT_NE(FormatUses("%s %d"), FormatUses("%d %s"));
+  EXPECT_NE(FormatUses("%d"), english);
+  EXPECT_NE(FormatUses("%s %s"), FormatUses("%s"));
+  EXPECT_NE(FormatUses("%0:s %0:s"), FormatUses("%s %s"));
+
+  // What formatting refuses as malformed, this refuses too.
+  for (const char* bad : {"100%", "%q", "%5", "%.f", "%99999999d", "%1:"}) {
+    EXPECT_THROW(FormatUses(bad), EFormatError) << bad;
+    EXPECT_THROW(FormatText(bad, {1, 2}), EFormatError) << bad;
   }
 }
 

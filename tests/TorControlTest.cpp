@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -57,7 +60,10 @@ class EngineTest : public ::testing::Test {
 
   void TearDown() override {
     // Nothing of one test's engine may reach the next.
-    if (engine_test::ControlPortOpen()) engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"});
+    for (const std::string& folder : folders_) {
+      if (!engine_test::ControlPortOpen()) break;
+      engine_test::RawControl({engine_test::AuthenticateLine(folder), "SIGNAL HALT"});
+    }
     EXPECT_TRUE(engine_test::WaitForHostThreads());
     platform::SetEnvironmentValue(kBootstrapVariable, "");
     InitLog(false);
@@ -68,15 +74,19 @@ class EngineTest : public ::testing::Test {
     const std::string folder = system_.Root() / name + kDelim;
     EXPECT_TRUE(platform::ForceDirectories(folder));
     if (!library.empty()) engine_test::CopyLibrary(library, folder + "anon.dll");
+    folders_.push_back(folder);
     return folder;
   }
 
-  static void HaltEngine() {
-    EXPECT_NE(engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"}), "");
+  void HaltEngine() {
+    EXPECT_NE(
+        engine_test::RawControl({engine_test::AuthenticateLine(folders_.back()), "SIGNAL HALT"}),
+        "");
     ASSERT_TRUE(engine_test::WaitForHostThreads());
   }
 
   test_support::IsolatedSystem system_;
+  std::vector<std::string> folders_;
 };
 
 TEST_F(EngineTest, FirstStartWritesTheSettingsAndTheEngineAnswers) {
@@ -91,12 +101,15 @@ TEST_F(EngineTest, FirstStartWritesTheSettingsAndTheEngineAnswers) {
       "SocksListenAddress 127.0.0.1\r\n"
       "SocksPort 35491\r\n"
       "ControlPort 35490\r\n"
+      "CookieAuthentication 1\r\n"
       "DataDirectory " +
       folder +
       "cache\r\n"
       "Log warn file " +
       folder + "anon.dll.log\r\n";
   EXPECT_EQ(ReadFileOrMissing(folder + "anon_settings"), platform::Utf8ToAnsi(expected));
+  // The engine wrote its cookie where the settings say.
+  EXPECT_EQ(ReadFileOrMissing(folder + "cache" + kDelim + "control_auth_cookie").size(), 32u);
   EXPECT_TRUE(platform::DirectoryExists(folder + "cache"));
   // The engine found its data directory and warnings log by those paths.
   EXPECT_TRUE(platform::FileExists(folder + "cache" + kDelim + "state"));
@@ -111,10 +124,14 @@ TEST_F(EngineTest, FirstStartWritesTheSettingsAndTheEngineAnswers) {
   EXPECT_EQ(control->GetProgressStatus(), 100) << "the engine kept its state";
 
   control.reset();
-  EXPECT_NE(engine_test::RawControl({"AUTHENTICATE", "GETINFO status/bootstrap-phase"})
+  EXPECT_NE(engine_test::RawControl(
+                {engine_test::AuthenticateLine(folder), "GETINFO status/bootstrap-phase"})
                 .find("PROGRESS=100 "),
             std::string::npos)
       << "the engine outlives its controller";
+  // Without the cookie the engine refuses and closes.
+  EXPECT_EQ(engine_test::RawControl({"AUTHENTICATE", "GETINFO status/bootstrap-phase"}),
+            "515 Authentication failed: Wrong length on authentication cookie.\r\n");
   HaltEngine();
   EXPECT_FALSE(engine_test::ControlPortOpen());
   EXPECT_THAT(LogEntries(), IsEmpty()) << "the library was released without a word";
@@ -265,12 +282,28 @@ class ScriptedReplyTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    control_ = std::make_unique<TTorControl>(EngineFolder("empty", ""));
+    folder_ = EngineFolder("empty", "");
+    control_ = std::make_unique<TTorControl>(folder_);
     ASSERT_TRUE(engine_test::WaitForHostThreads());
+    // A settings file of an earlier version, without any authentication:
+    // used as it stands.
+    test_support::WriteFileForTest(folder_ + "anon_settings",
+                                   "SocksListenAddress 127.0.0.1\r\nSocksPort 35491\r\n"
+                                   "ControlPort 35490\r\nDataDirectory " +
+                                       folder_ + "cache\r\n");
     engine_test::ClearLog();
     control_->StartTor();
   }
 
+  // Settings that ask for the cookie in the folder's data directory.
+  void AskForCookie() {
+    test_support::WriteFileForTest(folder_ + "anon_settings",
+                                   platform::Utf8ToAnsi(EngineSettingsText(folder_)));
+    ASSERT_TRUE(platform::ForceDirectories(folder_ + "cache"));
+  }
+  std::string CookiePath() const { return folder_ + "cache" + kDelim + "control_auth_cookie"; }
+
+  std::string folder_;
   std::unique_ptr<TTorControl> control_;
 };
 
@@ -376,6 +409,157 @@ TEST_F(ScriptedReplyTest, NetworkFailuresBecomeLoggedZero) {
   ScriptedEngine engine({"250 OK", longest + "\n"});
   EXPECT_EQ(control_->GetProgressStatus(), 3);
   EXPECT_THAT(LogEntries(), IsEmpty());
+}
+
+TEST_F(ScriptedReplyTest, CookieFromTheDataDirectoryInHexadecimal) {
+  AskForCookie();
+  std::string cookie;
+  for (int i = 0; i < 32; ++i) cookie += static_cast<char>(i * 8 + 1);
+  test_support::WriteFileForTest(CookiePath(), cookie);
+  const std::string hex = "0109111921293139414951596169717981899199A1A9B1B9C1C9D1D9E1E9F1F9";
+  {
+    ScriptedEngine engine({"250 OK", "250 OK"});
+    EXPECT_TRUE(control_->SendNewNym());
+    EXPECT_THAT(engine.Received(),
+                ElementsAre("AUTHENTICATE " + hex + "\r\n", "SIGNAL NEWNYM\r\n"));
+  }
+  EXPECT_THAT(LogEntries(), IsEmpty());
+
+  // A cookie the engine does not know: logged like any refused
+  // authentication, the command still goes out.
+  {
+    ScriptedEngine engine(
+        {"515 Authentication failed: Authentication cookie did not match "
+         "expected value.",
+         ScriptedEngine::kClose});
+    EXPECT_EQ(control_->GetProgressStatus(), 0);
+  }
+  EXPECT_THAT(LogEntries(),
+              ElementsAre(std::string(kProgressSource) +
+                              "AUTHENTICATE reply = 515 Authentication failed: Authentication "
+                              "cookie did not match expected value.",
+                          std::string(kProgressSource) +
+                              "EConnectionClosed : Connection closed by the engine"));
+}
+
+TEST_F(ScriptedReplyTest, UnusableCookieIsLoggedAndTheEngineAskedWithout) {
+  AskForCookie();
+  struct Case {
+    std::string name;
+    std::function<void()> prepare;
+    std::string reason;  // "" for an error text
+  };
+  const Case cases[] = {
+      {"missing", [] {}, ""},
+      {"short", [&] { test_support::WriteFileForTest(CookiePath(), std::string(10, 'c')); },
+       "10 bytes instead of 32"},
+      {"long", [&] { test_support::WriteFileForTest(CookiePath(), std::string(33, 'c')); },
+       "more than 32 bytes"},
+      {"folder",
+       [&] {
+         platform::DeleteFileAt(CookiePath());
+         ASSERT_TRUE(platform::ForceDirectories(CookiePath()));
+       },
+       "not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    engine_test::ClearLog();
+    ScriptedEngine engine({"515 Authentication failed: Wrong length on authentication cookie.",
+                           "514 Authentication required."});
+    EXPECT_FALSE(control_->SendNewNym());
+    EXPECT_THAT(engine.Received(), ElementsAre("AUTHENTICATE\r\n", "SIGNAL NEWNYM\r\n"));
+    const std::vector<std::string> entries = LogEntries();
+    ASSERT_EQ(entries.size(), 3u);
+    const std::string prefix =
+        std::string(kNewNymSource) + "Unusable authentication cookie " + CookiePath() + ": ";
+    if (c.reason.empty()) {
+      EXPECT_THAT(entries[0], IsErrorLine(prefix));
+    } else {
+      EXPECT_EQ(entries[0], prefix + c.reason);
+    }
+    EXPECT_EQ(entries[1], std::string(kNewNymSource) +
+                              "AUTHENTICATE reply = 515 Authentication failed: Wrong length on "
+                              "authentication cookie.");
+    EXPECT_EQ(entries[2],
+              std::string(kNewNymSource) + "SIGNAL NEWNYM reply = 514 Authentication required.");
+  }
+}
+
+// A control port run by `serve` on its one accepted connection.
+class HostilePeer {
+ public:
+  explicit HostilePeer(std::function<void(platform::TcpSocket&)> serve) {
+    EXPECT_EQ(listener_.Listen(kEngineHost, kEngineControlPort), 0u);
+    thread_ = std::thread([this, serve] {
+      platform::TcpSocket peer;
+      if (listener_.Accept(peer, 10000) == 0) serve(peer);
+    });
+  }
+  ~HostilePeer() { thread_.join(); }
+
+ private:
+  platform::TcpListener listener_;
+  std::thread thread_;
+};
+
+// Reads one line (up to LF) from the client; false when it went away.
+bool ReadClientLine(platform::TcpSocket& peer, std::string& pending) {
+  while (pending.find('\n') == std::string::npos) {
+    const std::size_t before = pending.size();
+    if (peer.Receive(pending, 4096, 10000) != 0 || pending.size() == before) return false;
+  }
+  pending.erase(0, pending.find('\n') + 1);
+  return true;
+}
+
+TEST_F(ScriptedReplyTest, OneDeadlineForTheWholeExchange) {
+  // Each answer alone comes well within the time-out, both together do not.
+  HostilePeer engine([](platform::TcpSocket& peer) {
+    std::string pending;
+    for (const char* reply : {"250 OK\r\n",
+                              "250-status/bootstrap-phase=NOTICE BOOTSTRAP "
+                              "PROGRESS=50 TAG=x\r\n"}) {
+      if (!ReadClientLine(peer, pending)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kControlExchangeTimeoutMs * 3 / 5));
+      if (peer.SendAll(reply) != 0) return;
+    }
+  });
+  EXPECT_EQ(control_->GetProgressStatus(), 0);
+  EXPECT_THAT(LogEntries(),
+              ElementsAre(std::string(kProgressSource) + "ESocketTimeout : Read timed out"));
+}
+
+TEST_F(ScriptedReplyTest, EngineThatStreamsAfterItsReplyIsLeftBehind) {
+  HostilePeer engine([](platform::TcpSocket& peer) {
+    std::string pending;
+    if (!ReadClientLine(peer, pending) || peer.SendAll("250 OK\r\n") != 0) return;
+    if (!ReadClientLine(peer, pending)) return;
+    // The reply, then bytes without a line end for as long as anyone reads.
+    std::string reply = "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=100 TAG=done\r\n";
+    reply += std::string(65536, 'x');
+    if (peer.SendAll(reply) != 0) return;
+    const std::string more(65536, 'y');
+    while (peer.SendAll(more) == 0) {
+    }
+  });
+  EXPECT_EQ(control_->GetProgressStatus(), 100);
+  EXPECT_THAT(LogEntries(), IsEmpty());
+}
+
+TEST_F(ScriptedReplyTest, ControlCharactersOfRepliesAreEscapedInTheLog) {
+  {
+    using namespace std::string_literals;
+    ScriptedEngine engine({"250 OK\r\r\n"s, "250 O\0K\r8.12.26 forged: line"s});
+    EXPECT_FALSE(control_->SendNewNym());
+  }
+  EXPECT_THAT(LogEntries(),
+              ElementsAre(std::string(kNewNymSource) + "AUTHENTICATE reply = 250 OK\\x0D",
+                          std::string(kNewNymSource) +
+                              "SIGNAL NEWNYM reply = 250 O\\x00K\\x0D8.12.26 forged: line"));
+  const std::string log = ReadFileOrMissing(LogFileName());
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 2) << "two lines, each with its CR LF";
 }
 
 }  // namespace
