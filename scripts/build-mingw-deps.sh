@@ -60,7 +60,7 @@ as_root() {
 # Another apt/dpkg run (e.g. unattended provisioning) may hold the locks;
 # wait for it instead of failing. Usage: apt_retry COMMAND...
 apt_retry() {
-  local err rc tries=0
+  local err rc tries=0 fetch_tries=0
   err="$(mktemp)"
   while :; do
     rc=0
@@ -70,6 +70,13 @@ apt_retry() {
         && (( tries++ < 120 )); then
       log "apt is busy, waiting..."
       sleep 5
+      continue
+    fi
+    # A mirror in the middle of a sync serves files of the wrong size.
+    if [[ $rc -ne 0 ]] && grep -qiE 'failed to fetch|mirror sync|hash sum mismatch' "$err" \
+        && (( fetch_tries++ < 6 )); then
+      log "apt could not fetch from the mirror, trying again in 20 s..."
+      sleep 20
       continue
     fi
     rm -f "$err"

@@ -23,7 +23,24 @@ packages=(
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# A mirror in the middle of a sync serves files of the wrong size for a
+# minute or two: try apt again before giving up.
+apt_with_retries() {
+  local try
+  for try in 1 2 3 4 5 6; do
+    sudo_if_needed apt-get -q -o DPkg::Lock::Timeout=600 "$@" && return 0
+    echo "apt-get $1 failed (try $try of 6); trying again in 20 s" >&2
+    sleep 20
+  done
+  return 1
+}
+
+update_index() {
+  apt_with_retries update ||
+    echo "apt-get update kept failing; installing from the index as it is" >&2
+}
+
+if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   sudo_if_needed dpkg --add-architecture i386
   need_update=1
 fi
@@ -44,10 +61,10 @@ if ((${#missing[@]})); then
     sudo_if_needed chmod +x "$policy"
     trap 'sudo_if_needed rm -f "$policy"' EXIT
   fi
-  sudo_if_needed apt-get update -q
-  sudo_if_needed apt-get install -y -q "${missing[@]}"
+  update_index
+  apt_with_retries install -y "${missing[@]}"
 elif [[ -n "${need_update:-}" ]]; then
-  sudo_if_needed apt-get update -q
+  update_index
 fi
 
 # The tests start tor themselves, on loopback and with the network off; the
