@@ -74,7 +74,7 @@ apt_retry() {
     fi
     # A mirror in the middle of a sync serves files of the wrong size.
     if [[ $rc -ne 0 ]] && grep -qiE 'failed to fetch|mirror sync|hash sum mismatch' "$err" \
-        && (( fetch_tries++ < 6 )); then
+        && (( fetch_tries++ < 3 )); then
       log "apt could not fetch from the mirror, trying again in 20 s..."
       sleep 20
       continue
@@ -103,7 +103,9 @@ apt_update_once() {
   [[ $apt_updated -eq 1 ]] && return 0
   apt_updated=1
   log "refreshing apt indexes"
-  apt_get update
+  # A binary index that still fails (the mirror mid-sync) does not stop the
+  # source downloads; a missing source index shows when versions resolve.
+  apt_get update || log "some apt indexes could not be refreshed; going on"
 }
 
 have_deb_src() {

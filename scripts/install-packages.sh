@@ -27,18 +27,27 @@ sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
 # minute or two: try apt again before giving up.
 apt_with_retries() {
   local try
-  for try in 1 2 3 4 5 6; do
+  for try in 1 2 3; do
     sudo_if_needed apt-get -q -o DPkg::Lock::Timeout=600 "$@" && return 0
-    echo "apt-get $1 failed (try $try of 6); trying again in 20 s" >&2
+    echo "apt-get $1 failed (try $try of 3); trying again in 20 s" >&2
     sleep 20
   done
   return 1
 }
 
+# When an index still fails (seen: the security archive's i386 list), the
+# other architecture's newer security versions cannot be matched by the
+# Multi-Arch: same libraries Wine needs. Installing the main archive's
+# versions for this run keeps both architectures at one version.
+pin=/etc/apt/preferences.d/nimbra-incomplete-index
 update_index() {
-  apt_with_retries update ||
-    echo "apt-get update kept failing; installing from the index as it is" >&2
+  apt_with_retries update && return 0
+  echo "apt-get update kept failing; installing the main archive's versions" >&2
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' |
+    sudo_if_needed tee "$pin" >/dev/null
 }
+cleanup() { sudo_if_needed rm -f "$pin" ${policy_made:+"$policy"}; }
+trap cleanup EXIT
 
 if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   sudo_if_needed dpkg --add-architecture i386
@@ -59,7 +68,7 @@ if ((${#missing[@]})); then
   if [[ ! -e $policy ]]; then
     printf '#!/bin/sh\nexit 101\n' | sudo_if_needed tee "$policy" >/dev/null
     sudo_if_needed chmod +x "$policy"
-    trap 'sudo_if_needed rm -f "$policy"' EXIT
+    policy_made=1
   fi
   update_index
   apt_with_retries install -y "${missing[@]}"
