@@ -84,9 +84,7 @@ fi
 address=203.0.113.42
 run "$build/tools/ipecho/ipecho.exe" --answer "$address" --count 50 >"$work/ipecho.txt" 2>&1 &
 pids+=($!)
-for _ in $(seq 600); do grep -q "listening on" "$work/ipecho.txt" 2>/dev/null && break; sleep 0.1; done
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
-[[ -n "$port" ]] || fail "no address endpoint"
+port=$(nimbra_endpoint_port "$work/ipecho.txt") || fail "no address endpoint"
 export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
 export NIMBRA_IP_LOOKUP_DELAY_MS=2000
 

@@ -29,10 +29,10 @@ apt_with_retries() {
   local try
   for try in 1 2 3; do
     sudo_if_needed apt-get -q -o DPkg::Lock::Timeout=600 "$@" && return 0
+    ((try < 3)) || return 1
     echo "apt-get $1 failed (try $try of 3); trying again in 20 s" >&2
     sleep 20
   done
-  return 1
 }
 
 # When an index still fails (seen: the security archive's i386 list), the

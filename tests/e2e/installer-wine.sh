@@ -111,9 +111,7 @@ address=192.0.2.77
 run "$tools/ipecho/ipecho.exe" --answer "$address" --count 20 >"$work/ipecho.txt" 2>&1 &
 ipecho=$!
 pids+=($ipecho)
-for _ in $(seq 600); do grep -q "listening on" "$work/ipecho.txt" 2>/dev/null && break; sleep 0.1; done
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
-[[ -n "$port" ]] || fail "no address endpoint: $(cat "$work/ipecho.txt")"
+port=$(nimbra_endpoint_port "$work/ipecho.txt") || fail "no address endpoint: $(cat "$work/ipecho.txt")"
 export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
 export NIMBRA_IP_LOOKUP_DELAY_MS=500
 run "$windows_installed\\Nimbra.exe" >"$work/nimbra.txt" 2>&1 &

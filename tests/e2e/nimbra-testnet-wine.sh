@@ -8,6 +8,7 @@
 #   nimbra-testnet-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR
 set -euo pipefail
 wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5
+source "$(dirname "$0")/nimbra-wine-lib.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 run() { "$wine_run" --prefix "$prefix" "$@"; }
 [[ -n "${DISPLAY:-}" ]] || fail "needs a display (run under xvfb-run)"
@@ -22,40 +23,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {  # FILE TEXT [SECONDS]
-  for _ in $(seq $((${3:-60} * 10))); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  fail "gave up waiting for '$2' in $1"
-}
-
 run reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null
 data="$prefix/drive_c/users/Public/Documents/Nimbra"
 windows_data='C:\users\Public\Documents\Nimbra\'
 rm -rf "$data"
 mkdir -p "$data"
-# The host's five lines in the engine's own (Windows) paths, then the
-# network: the engine runs inside Nimbra.exe and reads them as Windows does.
-{
-  printf 'SocksListenAddress 127.0.0.1\r\nSocksPort 35491\r\nControlPort 35490\r\n'
-  printf 'DataDirectory %scache\r\nLog warn file %sanon.dll.log\r\n' "$windows_data" "$windows_data"
-  tr -d '\r' <"$network/client-settings" | sed 's/$/\r/'
-} >"$data/anon_settings"
-# Only the network's own authorities, all on loopback.
-authorities=$(grep -c '^DirAuthority ' "$data/anon_settings" || true)
-local_authorities=$(grep -cE '^DirAuthority .* 127\.[0-9]+\.[0-9]+\.[0-9]+:[0-9]+ ' \
-  "$data/anon_settings" || true)
-((authorities > 0 && authorities == local_authorities)) || fail "settings would leave loopback"
-! grep -qiE '^(FallbackDir|Bridge|UseBridges|%include)' "$data/anon_settings" ||
-  fail "settings would leave loopback"
+# The engine runs inside Nimbra.exe and reads its settings as Windows does.
+nimbra_testnet_settings "$network" "$windows_data" "$data/anon_settings" ||
+  fail "no settings for the private network"
 cp "$tools/torengine/anon.dll" "$data/"
 printf '[Options]\r\nRunMinim=1\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
 
 run "$tools/ipecho/ipecho.exe" --answer 192.0.2.77 --count 20 >"$work/ipecho.txt" 2>&1 &
 pids+=($!)
-wait_for "$work/ipecho.txt" "listening on"
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
+port=$(nimbra_endpoint_port "$work/ipecho.txt") || fail "no address endpoint"
 export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
 export NIMBRA_IP_LOOKUP_DELAY_MS=500
 

@@ -3,6 +3,27 @@
 # private onion network, what the window shows, and ending it from the tray.
 # They need DISPLAY set, xdotool and imagemagick.
 
+# Waits until FILE holds TEXT (a basic regular expression); 1 after SECONDS.
+nimbra_wait_for() {  # FILE TEXT [SECONDS]
+  local _
+  for _ in $(seq $((${3:-60} * 10))); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "gave up waiting for '$2' in $1" >&2
+  return 1
+}
+
+# The port of a local address endpoint (tools/ipecho) started with its
+# output in OUT, once it listens.
+nimbra_endpoint_port() {  # OUT
+  local port
+  nimbra_wait_for "$1" "listening on" || return 1
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$1" | tr -d '\r')
+  [[ -n "$port" ]] || { echo "no port in $1" >&2; return 1; }
+  echo "$port"
+}
+
 # The engine settings for the private network, written to OUT before the
 # first start (the host leaves an existing settings file as it is): the
 # host's five lines in the engine's own Windows paths (FOLDER ends with a

@@ -40,6 +40,10 @@ constexpr UINT kTrayMessage = WM_APP + 0x60;
 // handle goes once the handler has returned.
 constexpr UINT kDestroyLaterMessage = WM_APP + 0x61;
 constexpr UINT kTrayIconId = 1;
+// The first NIM_ADD waits on the shell (tens of milliseconds under Wine);
+// it is made on this timer, which fires only when no paint is pending, so
+// a window shown at start paints first. Forms number their timers from 1.
+constexpr UINT_PTR kTrayAddTimer = 0x7E01;
 
 UINT TaskbarCreatedMessage() {
   static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
@@ -471,8 +475,8 @@ class Win32Window : public Window {
     tray_wanted_ = true;
     tray_hint_ = W(hint);
     if (tray_added_) return CallTray(NIM_MODIFY);
-    tray_added_ = CallTray(NIM_ADD);
-    return tray_added_;
+    return ::SetTimer(hwnd_, kTrayAddTimer, USER_TIMER_MINIMUM, nullptr) != 0 ||
+           (tray_added_ = CallTray(NIM_ADD));
   }
 
   void SetTrayHint(const std::string& hint) override {
@@ -481,6 +485,7 @@ class Win32Window : public Window {
   }
 
   void RemoveTrayIcon() override {
+    ::KillTimer(hwnd_, kTrayAddTimer);
     if (tray_added_) CallTray(NIM_DELETE);
     tray_added_ = false;
     tray_wanted_ = false;
@@ -945,6 +950,11 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (events_.KeyDown(static_cast<int>(wparam), ShiftState())) return 0;
       return Default(message, wparam, lparam);
     case WM_TIMER:
+      if (wparam == kTrayAddTimer) {
+        ::KillTimer(hwnd_, kTrayAddTimer);
+        if (tray_wanted_ && !tray_added_) tray_added_ = CallTray(NIM_ADD);
+        return 0;
+      }
       events_.Timer(static_cast<int>(wparam));
       return 0;
     case WM_HOTKEY:
