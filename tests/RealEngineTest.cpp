@@ -91,9 +91,7 @@ class RealEngineTest : public ::testing::Test {
 
   void TearDown() override {
     // Whatever failed above, no engine may outlive the test.
-    if (engine_test::ControlPortOpen()) engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"});
-    EXPECT_TRUE(engine_test::WaitForHostThreads(30000));
-    EXPECT_TRUE(WaitUntil([] { return !engine_test::ControlPortOpen(); }, 15000));
+    engine_test::HaltAnyEngineAndWait();
     InitLog(false);
   }
 

@@ -215,6 +215,14 @@ inline bool ControlPortOpen() {
   return socket.Connect(kEngineHost, kEngineControlPort, 2000) == 0;
 }
 
+// Stops whatever engine still holds the control port (a test that failed
+// half way) and waits until its host threads and its port are gone.
+inline void HaltAnyEngineAndWait() {
+  if (ControlPortOpen()) RawControl({"AUTHENTICATE", "SIGNAL HALT"});
+  EXPECT_TRUE(WaitForHostThreads(30000));
+  EXPECT_TRUE(WaitUntil([] { return !ControlPortOpen(); }, 15000));
+}
+
 // The log's stamped lines as "<Source>: <Message>" (the stamp, which holds a
 // blank itself, cut off); lines without a stamp are left out.
 inline std::vector<std::string> LogEntries() {

@@ -29,7 +29,6 @@
 
 namespace {
 
-using engine_test::WaitUntil;
 using ::testing::Contains;
 using ::testing::IsEmpty;
 
@@ -144,9 +143,8 @@ class PrivateNetworkTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (engine_test::ControlPortOpen()) engine_test::RawControl({"AUTHENTICATE", "SIGNAL HALT"});
-    EXPECT_TRUE(engine_test::WaitForHostThreads(30000));
-    EXPECT_TRUE(WaitUntil([] { return !engine_test::ControlPortOpen(); }, 15000));
+    // Whatever failed above, no engine may outlive the test.
+    engine_test::HaltAnyEngineAndWait();
     InitLog(false);
   }
 
