@@ -8,7 +8,8 @@
 #                             node; with PID, the nodes end when it does
 #   testnet.sh wait DIR [S]   wait up to S seconds (180) until the consensus
 #                             lists every node running and the exits as
-#                             fast exits
+#                             fast, stable exits at the bandwidth the
+#                             authorities measure for all alike
 #   testnet.sh client DIR     print the settings lines an engine needs to use
 #                             the network (kept in DIR/client-settings; the
 #                             exits' addresses are in DIR/exit-addresses)
@@ -43,7 +44,7 @@ readonly NODES=(
 log() { printf '[testnet] %s\n' "$*" >&2; }
 die() { log "error: $*"; exit 1; }
 
-usage() { sed -n '2,20s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2; exit 2; }
+usage() { sed -n '2,22s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2; exit 2; }
 
 # The one place the network may exist: a namespace with loopback only.
 require_private_network() {
@@ -116,9 +117,26 @@ make_keys() {
   done
 }
 
+# What the authorities vote as every node's measured bandwidth: the same for
+# all. Left to what the relays report of themselves, the first exit to finish
+# its bandwidth self-test outweighs the others for minutes, and the circuits
+# a client builds meanwhile all leave through it.
+write_bandwidths() {
+  local dir=$1 node fingerprint
+  {
+    date +%s
+    for node in "${NODES[@]}"; do
+      fingerprint=$(awk '{ print $2 }' "$dir/$(node_field "$node" 0)/fingerprint")
+      [[ -n $fingerprint ]] || die "$(node_field "$node" 0): no fingerprint"
+      printf 'node_id=$%s bw=100\n' "$fingerprint"
+    done
+  } >"$dir/bandwidths"
+}
+
 write_configs() {
   local dir=$1 owner=$2 authorities node name role address orport dirport
   authorities="$(authority_lines "$dir")"
+  write_bandwidths "$dir"
   : >"$dir/exit-addresses"
   for node in "${NODES[@]}"; do
     name=$(node_field "$node" 0)
@@ -162,6 +180,7 @@ V3AuthoritativeDirectory 1
 # Exits are not guards: bandwidth weights that favour Guard+Exit nodes for
 # the middle would leave new circuits on the one exit without the flag.
 TestingDirAuthVoteGuard auth1,auth2,auth3,relay1,relay2
+TestingDirAuthVoteGuardIsStrict 1
 TestingDirAuthVoteHSDir *
 TestingDirAuthVoteExit exit1,exit2,exit3
 TestingMinExitFlagThreshold 0
@@ -170,6 +189,12 @@ TestingMinFastFlagThreshold 0
 # eighth of a network this small goes without the flag: cap the threshold
 # so that every exit is one a new identity may pick.
 AuthDirFastGuarantee 1 KBytes
+V3BandwidthsFile $dir/bandwidths
+# Every node Stable: the circuits a client builds ahead need it, and in a
+# network minutes old only the nodes up longest would get it, leaving those
+# circuits one exit.
+AuthDirVoteStableGuaranteeMinUptime 0
+AuthDirVoteStableGuaranteeMTBF 0
 ExitPolicy reject *:*
 EOF
           ;;
@@ -243,7 +268,13 @@ network_ready() {
     flags=$(awk -v n="$name" '$1 == "r" { on = ($2 == n) } on && $1 == "s" { print; exit }' \
       <<<"$text")
     [[ $flags == *" Running"* ]] || return 1
-    [[ $role != exit || ($flags == *" Exit"* && $flags == *" Fast"*) ]] || return 1
+    [[ $role != exit || ($flags == *" Exit"* && $flags == *" Fast"* && $flags == *" Stable"*) ]] ||
+      return 1
+    # Exits weighted by the votes' measurements, not by what they reported.
+    # (An authority has no measurement of itself, so theirs stay unmeasured.)
+    [[ $role != exit ]] ||
+      ! awk -v n="$name" '$1 == "r" { on = ($2 == n) } on && $1 == "w" { print; exit }' \
+        <<<"$text" | grep -q "Unmeasured" || return 1
   done
 }
 
