@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -291,6 +292,8 @@ TEST_F(Win32GuiTest, PaintingDrawsBackgroundBitmapAndClippedText) {
     canvas.DrawBitmap(bitmap, {5, 6});
     canvas.DrawString("WWWWWWWWWWWWWWWWWWWW", {60, 10, 20, 30}, text_style);
   };
+  // The handle is made when the window is first shown.
+  window->Show();
   HWND handle = HandleOf(*window, "NimbraTestPaint");
 
   // Painted into a bitmap of ours through the window's own painting.
@@ -329,7 +332,6 @@ TEST_F(Win32GuiTest, PaintingDrawsBackgroundBitmapAndClippedText) {
   EXPECT_EQ(text_outside, 0);  // clipped to its rectangle
 
   // And on the screen, after a real paint.
-  window->Show();
   UpdateWindow(handle);
   HDC screen = GetDC(handle);
   EXPECT_EQ(GetPixel(screen, 6, 7), RGB(255, 255, 255));
@@ -476,6 +478,82 @@ TEST_F(Win32GuiTest, DialogControlsRadioGroupDialogKeysAndKeyPreview) {
   ASSERT_TRUE(RunUntil([&] { return events.commands.size() >= 2; }));
   EXPECT_EQ(events.commands, (std::vector<int>{30, 31}));
   EXPECT_EQ(events.keys, (std::vector<int>{gui::kKeyF1, gui::kKeyReturn, gui::kKeyEscape}));
+}
+
+// Handles are made when first needed; what was set before must reach them.
+TEST_F(Win32GuiTest, StateSetBeforeTheWindowIsMadeReachesItsHandles) {
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestLazy";
+  layout.title = "Before";
+  layout.style = gui::WindowStyle::Dialog;
+  layout.client_width = 300;
+  layout.client_height = 200;
+  layout.position = {40, 30};
+  auto window = gui_->NewWindow(layout, events);
+  auto add = [&](gui::ControlKind kind, int id, int top) {
+    gui::ControlSpec control;
+    control.kind = kind;
+    control.id = id;
+    control.bounds = {10, top, 120, 20};
+    control.text = "Control " + std::to_string(id);
+    return &window->AddControl(control);
+  };
+  gui::Control* edit = add(gui::ControlKind::Edit, 20, 10);
+  gui::Control* first = add(gui::ControlKind::RadioButton, 1, 40);
+  gui::Control* second = add(gui::ControlKind::RadioButton, 2, 60);
+  gui::Control* check = add(gui::ControlKind::CheckBox, 3, 80);
+  gui::Control* tabs = add(gui::ControlKind::TabControl, 41, 110);
+  gui::Control* status = add(gui::ControlKind::StatusBar, 40, 0);
+  EXPECT_EQ(HandleOf(*window, "NimbraTestLazy"), nullptr);
+
+  const gui::Rect before = window->Bounds();
+  window->SetTitle("Made later");
+  window->SetPosition({50, 35});
+  window->SetRoundRectRegion(0, 0, 100, 80, 10, 10);
+  edit->SetText("typed \xD0\x96");
+  second->SetChecked(true);
+  first->SetChecked(true);
+  check->SetChecked(true);
+  check->SetEnabled(false);
+  tabs->SetItems({"One", "Two"});
+  tabs->SetSelected(1);
+  status->SetText("Ready");
+  second->SetVisible(false);
+  EXPECT_EQ(edit->Text(), "typed \xD0\x96");
+  EXPECT_TRUE(first->Checked());
+  EXPECT_FALSE(second->Checked());
+  EXPECT_EQ(tabs->Selected(), 1);
+  EXPECT_EQ(window->Title(), "Made later");
+  EXPECT_FALSE(window->Visible());
+  EXPECT_EQ(HandleOf(*window, "NimbraTestLazy"), nullptr);
+
+  window->Show();
+  HWND handle = HandleOf(*window, "NimbraTestLazy");
+  ASSERT_NE(handle, nullptr);
+  const gui::Rect after = window->Bounds();
+  EXPECT_EQ(after.width, before.width);
+  EXPECT_EQ(after.height, before.height);
+  EXPECT_EQ(after.left, 50);
+  EXPECT_EQ(after.top, 35);
+  EXPECT_EQ(window->Title(), "Made later");
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_NE(GetWindowRgn(handle, region), ERROR);
+  DeleteObject(region);
+  wchar_t text[64] = {};
+  GetWindowTextW(Item(handle, 20), text, 64);
+  EXPECT_EQ(std::wstring(text), L"typed \x0416");
+  EXPECT_EQ(SendMessageW(Item(handle, 1), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendMessageW(Item(handle, 2), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_FALSE(IsWindowVisible(Item(handle, 2)));
+  EXPECT_EQ(SendMessageW(Item(handle, 3), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_FALSE(IsWindowEnabled(Item(handle, 3)));
+  EXPECT_EQ(SendMessageW(Item(handle, 41), 0x1304 /* TCM_GETITEMCOUNT */, 0, 0), 2);
+  EXPECT_EQ(tabs->Selected(), 1);
+  EXPECT_EQ(status->Text(), "Ready");
+  // Made in the order added: the edit comes first in the tab order.
+  EXPECT_EQ(GetNextDlgTabItem(handle, nullptr, FALSE), Item(handle, 20));
+  window->Hide();
 }
 
 TEST_F(Win32GuiTest, KeysInAControlSkipWindowsWithoutKeyPreview) {

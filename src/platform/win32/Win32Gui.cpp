@@ -218,9 +218,25 @@ class HandlerScope {
   HandlerScope& operator=(const HandlerScope&) = delete;
 };
 
+// A native control. Its handle is made when its window's is (see
+// Win32Window::Realize); until then what is set on it is kept here and given
+// to the handle when it is made.
 class Win32Control : public Control {
  public:
-  Win32Control(const ControlSpec& layout, HWND handle) : spec_(layout), handle_(handle) {}
+  // How the handle is to be made: worked out when the control is added, as
+  // its group bits depend on the controls before it.
+  struct Recipe {
+    const wchar_t* class_name = L"BUTTON";
+    DWORD style = 0;
+    DWORD ex_style = 0;
+    Rect bounds;
+  };
+
+  Win32Control(const ControlSpec& layout, const Recipe& recipe, Win32Window& owner)
+      : spec_(layout), recipe_(recipe), owner_(owner), text_(layout.text) {}
+
+  // Makes the handle, as a child of `parent`, with what was set so far.
+  void Realize(HWND parent);
 
   int Id() const override { return spec_.id; }
   ControlKind Kind() const { return spec_.kind; }
@@ -229,8 +245,9 @@ class Win32Control : public Control {
   const Bitmap& Picture() const { return bitmap_; }
 
   void SetText(const std::string& text) override {
+    text_ = text;
+    if (handle_ == nullptr) return;
     if (spec_.kind == ControlKind::StatusBar) {
-      status_text_ = text;
       const std::wstring wide = W(text);
       SendMessageW(handle_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(wide.c_str()));
       return;
@@ -244,41 +261,52 @@ class Win32Control : public Control {
   }
 
   std::string Text() const override {
-    if (spec_.kind == ControlKind::StatusBar) return status_text_;
+    // The user edits only what has a handle; a status bar's text is ours.
+    if (handle_ == nullptr || spec_.kind == ControlKind::StatusBar) return text_;
     return U(WindowText(handle_));
   }
 
   void SetChecked(bool checked) override;
 
-  bool Checked() const override { return SendMessageW(handle_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  bool Checked() const override {
+    if (handle_ == nullptr) return checked_;
+    return SendMessageW(handle_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
 
-  void SetVisible(bool visible) override { ShowWindow(handle_, visible ? SW_SHOW : SW_HIDE); }
-  void SetEnabled(bool enabled) override { EnableWindow(handle_, enabled ? TRUE : FALSE); }
-  void SetFocus() override { ::SetFocus(handle_); }
+  void SetVisible(bool visible) override {
+    visible_ = visible;
+    if (handle_ != nullptr) ShowWindow(handle_, visible ? SW_SHOW : SW_HIDE);
+  }
+
+  void SetEnabled(bool enabled) override {
+    enabled_ = enabled;
+    if (handle_ != nullptr) EnableWindow(handle_, enabled ? TRUE : FALSE);
+  }
+
+  // The focus needs the window: it is made here if it is not yet.
+  void SetFocus() override;
 
   void SetBitmap(const Bitmap& bitmap) override {
     bitmap_ = bitmap;
-    InvalidateRect(handle_, nullptr, FALSE);
+    if (handle_ != nullptr) InvalidateRect(handle_, nullptr, FALSE);
   }
 
   void SetItems(const std::vector<std::string>& items) override {
     if (spec_.kind != ControlKind::TabControl) return;
-    SendMessageW(handle_, TCM_DELETEALLITEMS, 0, 0);
-    for (size_t i = 0; i < items.size(); ++i) {
-      std::wstring caption = W(items[i]);
-      TCITEMW item = {};
-      item.mask = TCIF_TEXT;
-      item.pszText = caption.data();
-      SendMessageW(handle_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
-    }
+    items_ = items;
+    selected_ = items.empty() ? -1 : 0;
+    if (handle_ != nullptr) InsertItems();
   }
 
   void SetSelected(int index) override {
-    if (spec_.kind == ControlKind::TabControl) SendMessageW(handle_, TCM_SETCURSEL, index, 0);
+    if (spec_.kind != ControlKind::TabControl) return;
+    selected_ = index;
+    if (handle_ != nullptr) SendMessageW(handle_, TCM_SETCURSEL, index, 0);
   }
 
   int Selected() const override {
     if (spec_.kind != ControlKind::TabControl) return -1;
+    if (handle_ == nullptr) return selected_;
     return static_cast<int>(SendMessageW(handle_, TCM_GETCURSEL, 0, 0));
   }
 
@@ -286,6 +314,17 @@ class Win32Control : public Control {
   std::vector<Win32Control*>* radio_group = nullptr;
 
  private:
+  void InsertItems() {
+    SendMessageW(handle_, TCM_DELETEALLITEMS, 0, 0);
+    for (size_t i = 0; i < items_.size(); ++i) {
+      std::wstring caption = W(items_[i]);
+      TCITEMW item = {};
+      item.mask = TCIF_TEXT;
+      item.pszText = caption.data();
+      SendMessageW(handle_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+  }
+
   void RedrawParentUnder() {
     HWND parent = GetParent(handle_);
     RECT area;
@@ -295,18 +334,60 @@ class Win32Control : public Control {
   }
 
   ControlSpec spec_;
-  HWND handle_;
+  Recipe recipe_;
+  Win32Window& owner_;
+  HWND handle_ = nullptr;
   Bitmap bitmap_;
-  std::string status_text_;
+  // What was set before the handle was made (the text also after, for a
+  // status bar).
+  std::string text_;
+  bool checked_ = false;
+  bool visible_ = true;
+  bool enabled_ = true;
+  std::vector<std::string> items_;
+  int selected_ = -1;
 };
 
+void Win32Control::Realize(HWND parent) {
+  if (handle_ != nullptr) return;
+  const DWORD style =
+      (recipe_.style & ~WS_VISIBLE) | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED);
+  const bool status_bar = spec_.kind == ControlKind::StatusBar;
+  handle_ = CreateWindowExW(
+      recipe_.ex_style, recipe_.class_name, status_bar ? L"" : W(text_).c_str(), style,
+      recipe_.bounds.left, recipe_.bounds.top, recipe_.bounds.width, recipe_.bounds.height, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec_.id + kControlIdBase)), Instance(),
+      nullptr);
+  if (handle_ == nullptr) {
+    throw std::runtime_error("control " + std::to_string(spec_.id) + " not created, error " +
+                             std::to_string(GetLastError()));
+  }
+  SendMessageW(handle_, WM_SETFONT,
+               reinterpret_cast<WPARAM>(CachedFont(spec_.style, spec_.kind == ControlKind::Link)),
+               FALSE);
+  if (checked_) SendMessageW(handle_, BM_SETCHECK, BST_CHECKED, 0);
+  if (spec_.kind == ControlKind::TabControl && !items_.empty()) {
+    InsertItems();
+    SendMessageW(handle_, TCM_SETCURSEL, selected_, 0);
+  }
+  if (status_bar) {
+    SendMessageW(handle_, SB_SIMPLE, TRUE, 0);
+    if (!text_.empty()) SetText(text_);
+  }
+}
+
 void Win32Control::SetChecked(bool checked) {
-  SendMessageW(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  checked_ = checked;
+  if (handle_ != nullptr) {
+    SendMessageW(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
   // One group per window: checking one radio button clears the others, as a
   // click does.
   if (checked && radio_group != nullptr) {
     for (Win32Control* other : *radio_group) {
-      if (other != this) SendMessageW(other->handle_, BM_SETCHECK, BST_UNCHECKED, 0);
+      if (other == this) continue;
+      other->checked_ = false;
+      if (other->handle_ != nullptr) SendMessageW(other->handle_, BM_SETCHECK, BST_UNCHECKED, 0);
     }
   }
 }
@@ -342,43 +423,38 @@ bool RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure) {
   return RegisterClassExW(&window_class) != 0;
 }
 
+// A top-level window. Its handle, and its controls' handles, are made when
+// something first needs them (shown, a timer, a hot key, the tray, a menu):
+// the auxiliary windows made at start-up cost nothing until they are opened,
+// and the main window paints sooner. Windows that take messages from other
+// programs (WindowSpec::messages) are made at once, so those find them.
 class Win32Window : public Window {
  public:
   Win32Window(const WindowSpec& layout, WindowEvents& events)
       : spec_(layout),
         events_(events),
         background_(CreateSolidBrush(ToColorRef(layout.background))) {
-    const std::wstring class_name = W(layout.class_name);
-    if (!RegisterClassOnDemand(class_name, &Win32Window::Procedure)) {
-      throw std::runtime_error("window class " + layout.class_name + " not registered, error " +
-                               std::to_string(GetLastError()));
-    }
-    const DWORD style = StyleBits(layout.style);
-    RECT frame = {0, 0, layout.client_width, layout.client_height};
-    AdjustWindowRectEx(&frame, style, FALSE, 0);
-    HWND owner = layout.owner != nullptr ? static_cast<Win32Window*>(layout.owner)->hwnd_ : nullptr;
-    // WM_NCCREATE binds the object and sets hwnd_.
-    const HWND created = CreateWindowExW(
-        0, class_name.c_str(), W(layout.title).c_str(), style, layout.position.x, layout.position.y,
-        frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, Instance(), this);
-    const DWORD error = GetLastError();
-    if (created == nullptr) {
-      // A window that got as far as WM_NCCREATE and was then destroyed leaves
-      // a handle behind that must not be used (as another window's owner).
-      hwnd_ = nullptr;
+    if (!RegisterClassOnDemand(W(layout.class_name), &Win32Window::Procedure)) {
+      const DWORD error = GetLastError();
       DeleteObject(background_);
-      std::string reason =
-          "window " + layout.class_name + " not created, error " + std::to_string(error);
-      if (owner != nullptr && !IsWindow(owner)) {
-        reason += " (its owner " + static_cast<Win32Window*>(layout.owner)->spec_.class_name +
-                  " is no longer a window)";
-      }
-      throw std::runtime_error(reason);
+      throw std::runtime_error("window class " + layout.class_name + " not registered, error " +
+                               std::to_string(error));
     }
-    Windows()[hwnd_] = this;
+    if (!spec_.messages.empty()) {
+      try {
+        Realize();
+      } catch (...) {
+        DeleteObject(background_);
+        throw;
+      }
+    }
   }
 
   ~Win32Window() override {
+    if (hwnd_ == nullptr) {
+      DeleteObject(background_);
+      return;
+    }
     for (const int id : hot_keys_) ::UnregisterHotKey(hwnd_, id);
     RemoveTrayIcon();
     if (modal_) EnableWindows(disabled_by_modal_);
@@ -394,6 +470,10 @@ class Win32Window : public Window {
     DeleteObject(background_);
   }
 
+  // Makes the handle (and its owner's, and its controls') if it is not made
+  // yet; throws when the system refuses.
+  HWND Realize();
+
   static Win32Window* FromHandle(HWND handle) {
     const auto found = Windows().find(handle);
     return found == Windows().end() ? nullptr : found->second;
@@ -406,6 +486,7 @@ class Win32Window : public Window {
   // Window
 
   void Show() override {
+    Realize();
     if (spec_.centred) {
       const Rect area = SystemWorkArea();
       const Rect bounds = Bounds();
@@ -417,43 +498,59 @@ class Win32Window : public Window {
     SetForegroundWindow(hwnd_);
   }
 
-  void Hide() override { ShowWindow(hwnd_, SW_HIDE); }
-  bool Visible() const override { return IsWindowVisible(hwnd_) != FALSE; }
-  bool Active() const override { return GetActiveWindow() == hwnd_; }
+  void Hide() override {
+    if (hwnd_ != nullptr) ShowWindow(hwnd_, SW_HIDE);
+  }
+  bool Visible() const override { return hwnd_ != nullptr && IsWindowVisible(hwnd_) != FALSE; }
+  bool Active() const override { return hwnd_ != nullptr && GetActiveWindow() == hwnd_; }
 
   Rect Bounds() const override {
+    if (hwnd_ == nullptr) {
+      const RECT frame = Frame();
+      return {spec_.position.x, spec_.position.y, frame.right - frame.left,
+              frame.bottom - frame.top};
+    }
     RECT bounds = {};
     GetWindowRect(hwnd_, &bounds);
     return FromRECT(bounds);
   }
 
   void SetPosition(Point position) override {
+    spec_.position = position;
+    if (hwnd_ == nullptr) return;
     SetWindowPos(hwnd_, nullptr, position.x, position.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
-  void SetTitle(const std::string& title) override { SetWindowTextW(hwnd_, W(title).c_str()); }
-  std::string Title() const override { return U(WindowText(hwnd_)); }
+  void SetTitle(const std::string& title) override {
+    spec_.title = title;
+    if (hwnd_ != nullptr) SetWindowTextW(hwnd_, W(title).c_str());
+  }
+  std::string Title() const override {
+    return hwnd_ == nullptr ? spec_.title : U(WindowText(hwnd_));
+  }
 
   void SetRoundRectRegion(int left, int top, int right, int bottom, int ellipse_width,
                           int ellipse_height) override {
-    // The region leaves out its right and bottom edges: one pixel more.
-    HRGN region =
-        CreateRoundRectRgn(left, top, right + 1, bottom + 1, ellipse_width, ellipse_height);
-    // Once set, the region belongs to the system.
-    if (region != nullptr && SetWindowRgn(hwnd_, region, TRUE) == 0) DeleteObject(region);
+    region_ = {true, left, top, right, bottom, ellipse_width, ellipse_height};
+    if (hwnd_ != nullptr) ApplyRegion();
   }
 
-  void Invalidate() override { InvalidateRect(hwnd_, nullptr, FALSE); }
+  void Invalidate() override {
+    if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
+  }
 
   // On the window, never on the thread: thread messages are lost in modal
   // loops.
   void SetTimer(int id, std::uint32_t interval_ms) override {
-    ::SetTimer(hwnd_, static_cast<UINT_PTR>(id), interval_ms, nullptr);
+    ::SetTimer(Realize(), static_cast<UINT_PTR>(id), interval_ms, nullptr);
   }
-  void KillTimer(int id) override { ::KillTimer(hwnd_, static_cast<UINT_PTR>(id)); }
+  void KillTimer(int id) override {
+    if (hwnd_ != nullptr) ::KillTimer(hwnd_, static_cast<UINT_PTR>(id));
+  }
 
   bool RegisterHotKey(int id, std::uint16_t shortcut) override {
+    Realize();
     UnregisterHotKey(id);
     UINT modifiers = 0;
     if (shortcut & kShortcutShift) modifiers |= MOD_SHIFT;
@@ -472,6 +569,7 @@ class Win32Window : public Window {
   }
 
   bool AddTrayIcon(const std::string& hint) override {
+    Realize();
     tray_wanted_ = true;
     tray_hint_ = W(hint);
     if (tray_added_) return CallTray(NIM_MODIFY);
@@ -485,6 +583,7 @@ class Win32Window : public Window {
   }
 
   void RemoveTrayIcon() override {
+    if (hwnd_ == nullptr) return;
     ::KillTimer(hwnd_, kTrayAddTimer);
     if (tray_added_) CallTray(NIM_DELETE);
     tray_added_ = false;
@@ -492,6 +591,7 @@ class Win32Window : public Window {
   }
 
   int PopupMenu(const std::vector<MenuItem>& items, Point screen) override {
+    Realize();
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return 0;
     UINT position = 0;
@@ -598,6 +698,24 @@ class Win32Window : public Window {
     events_.PointerOverControl(id);
   }
 
+  // The whole window's size for the client size asked for.
+  RECT Frame() const {
+    RECT frame = {0, 0, spec_.client_width, spec_.client_height};
+    AdjustWindowRectEx(&frame, StyleBits(spec_.style), FALSE, 0);
+    return frame;
+  }
+
+  void ApplyRegion() {
+    // The region leaves out its right and bottom edges: one pixel more.
+    HRGN region =
+        CreateRoundRectRgn(region_.left, region_.top, region_.right + 1, region_.bottom + 1,
+                           region_.ellipse_width, region_.ellipse_height);
+    // Once set, the region belongs to the system.
+    if (region != nullptr && SetWindowRgn(hwnd_, region, TRUE) == 0) DeleteObject(region);
+  }
+
+  void ApplyHints();
+
   bool CallTray(DWORD action) {
     NOTIFYICONDATAW data = {};
     // The classic layout: no NIM_SETVERSION, so the callback's lParam is the
@@ -618,10 +736,17 @@ class Win32Window : public Window {
     }
   }
 
+  // Kept in step with what is set: the title and position are what the
+  // handle is made with.
   WindowSpec spec_;
   WindowEvents& events_;
   HWND hwnd_ = nullptr;
   HBRUSH background_;
+  struct RoundRegion {
+    bool set = false;
+    int left = 0, top = 0, right = 0, bottom = 0, ellipse_width = 0, ellipse_height = 0;
+  } region_;
+  std::vector<HintArea> hints_;
   std::vector<std::unique_ptr<Win32Control>> controls_;
   std::vector<Win32Control*> radio_buttons_;
   Win32Control* default_button_ = nullptr;
@@ -689,6 +814,7 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM lparam) {
 
 int Win32Window::ShowModal() {
   if (modal_) return 0;
+  Realize();
   modal_ = true;
   modal_ended_ = false;
   modal_result_ = 0;
@@ -791,19 +917,8 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
       controls_.back()->Kind() == ControlKind::RadioButton) {
     style |= WS_GROUP;
   }
-  HWND handle =
-      CreateWindowExW(ex_style, class_name, W(layout.text).c_str(), style, bounds.left, bounds.top,
-                      bounds.width, bounds.height, hwnd_,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id + kControlIdBase)),
-                      Instance(), nullptr);
-  if (handle == nullptr) {
-    throw std::runtime_error("control " + std::to_string(layout.id) + " not created, error " +
-                             std::to_string(GetLastError()));
-  }
-  SendMessageW(handle, WM_SETFONT,
-               reinterpret_cast<WPARAM>(CachedFont(layout.style, layout.kind == ControlKind::Link)),
-               FALSE);
-  controls_.push_back(std::make_unique<Win32Control>(layout, handle));
+  controls_.push_back(std::make_unique<Win32Control>(
+      layout, Win32Control::Recipe{class_name, style, ex_style, bounds}, *this));
   Win32Control* control = controls_.back().get();
   switch (layout.kind) {
     case ControlKind::RadioButton:
@@ -811,20 +926,25 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
       control->radio_group = &radio_buttons_;
       break;
     case ControlKind::StatusBar:
-      SendMessageW(handle, SB_SIMPLE, TRUE, 0);
       status_bar_ = control;
-      if (!layout.text.empty()) control->SetText(layout.text);
       break;
     default:
       break;
   }
   if (layout.default_button) default_button_ = control;
   if (layout.cancel_button) cancel_button_ = control;
+  if (hwnd_ != nullptr) control->Realize(hwnd_);
   return *control;
 }
 
 void Win32Window::SetHints(const std::vector<HintArea>& hints) {
+  hints_ = hints;
+  if (hwnd_ != nullptr) ApplyHints();
+}
+
+void Win32Window::ApplyHints() {
   if (tooltip_ == nullptr) {
+    if (hints_.empty()) return;
     tooltip_ =
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -840,7 +960,7 @@ void Win32Window::SetHints(const std::vector<HintArea>& hints) {
     SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
   hint_count_ = 0;
-  for (const HintArea& hint : hints) {
+  for (const HintArea& hint : hints_) {
     std::wstring text = W(hint.text);
     tool.uFlags = TTF_SUBCLASS;
     tool.uId = ++hint_count_;
@@ -848,6 +968,42 @@ void Win32Window::SetHints(const std::vector<HintArea>& hints) {
     tool.lpszText = text.data();
     SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
+}
+
+HWND Win32Window::Realize() {
+  if (hwnd_ != nullptr) return hwnd_;
+  const RECT frame = Frame();
+  HWND owner = nullptr;
+  if (spec_.owner != nullptr) owner = static_cast<Win32Window*>(spec_.owner)->Realize();
+  // WM_NCCREATE binds the object and sets hwnd_.
+  const HWND created = CreateWindowExW(0, W(spec_.class_name).c_str(), W(spec_.title).c_str(),
+                                       StyleBits(spec_.style), spec_.position.x, spec_.position.y,
+                                       frame.right - frame.left, frame.bottom - frame.top, owner,
+                                       nullptr, Instance(), this);
+  const DWORD error = GetLastError();
+  if (created == nullptr) {
+    // A window that got as far as WM_NCCREATE and was then destroyed leaves
+    // a handle behind that must not be used (as another window's owner).
+    hwnd_ = nullptr;
+    std::string reason =
+        "window " + spec_.class_name + " not created, error " + std::to_string(error);
+    if (owner != nullptr && !IsWindow(owner)) {
+      reason += " (its owner " + static_cast<Win32Window*>(spec_.owner)->spec_.class_name +
+                " is no longer a window)";
+    }
+    throw std::runtime_error(reason);
+  }
+  Windows()[hwnd_] = this;
+  if (region_.set) ApplyRegion();
+  // In the order they were added: that is the tab order.
+  for (const auto& control : controls_) control->Realize(hwnd_);
+  if (!hints_.empty()) ApplyHints();
+  return hwnd_;
+}
+
+void Win32Control::SetFocus() {
+  if (handle_ == nullptr) owner_.Realize();
+  ::SetFocus(handle_);
 }
 
 // ---- Messages -----------------------------------------------------------------
@@ -1012,7 +1168,9 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return Default(message, wparam, lparam);
     case WM_SIZE:
-      if (status_bar_ != nullptr) SendMessageW(status_bar_->Handle(), WM_SIZE, 0, 0);
+      if (status_bar_ != nullptr && status_bar_->Handle() != nullptr) {
+        SendMessageW(status_bar_->Handle(), WM_SIZE, 0, 0);
+      }
       if (wparam == SIZE_MINIMIZED) events_.Minimized();
       return 0;
     case WM_ACTIVATE:
@@ -1182,7 +1340,7 @@ void Win32Window::Activate(WPARAM wparam) {
 
 HWND HandleOf(Window* window) {
   auto* ours = dynamic_cast<Win32Window*>(window);
-  return ours != nullptr ? ours->Handle() : nullptr;
+  return ours != nullptr ? ours->Realize() : nullptr;
 }
 
 class Win32GuiSystem : public GuiSystem {
