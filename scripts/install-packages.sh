@@ -11,7 +11,7 @@ packages=(
   libssl-dev libevent-dev zlib1g-dev make perl iproute2 util-linux
   g++-mingw-w64-i686-posix
   wine wine64 wine32:i386
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick libx11-dev
   tor
   librsvg2-bin python3-fonttools fonts-dseg fonts-dejavu-core fp-utils
   # The translations under Wine: Chinese glyphs (DejaVu Sans has the Arabic

@@ -32,56 +32,53 @@ data="$prefix/drive_c/users/Public/Documents/Nimbra"
 mkdir -p "$data" "$prefix/drive_c/windows/Fonts"
 cp "$build/src/app/LCDN.TTF" "$prefix/drive_c/windows/Fonts/"
 cp "$build/tools/simengine/anon.dll" "$data/"
+# The server the registry call started ends with it: wait for that, or the
+# persistent one asked for here would meet it and end too, and every start
+# would pay for a new server and its services.
+WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
 WINEPREFIX="$prefix" wineserver -p 60 2>/dev/null || true
+
+# The watcher that starts a program and sees its first paint (native).
+watcher="$work/first-paint"
+g++ -std=c++20 -O2 -o "$watcher" "$root/bench/wine/FirstPaint.cpp" -lX11
 
 # One start: milliseconds until the window is shown and its centre painted
 # (not the desktop's black), then its resident memory in KiB.
 measure() {  # EXE TITLE
-  local start end pid rss id="" try
+  local out="" ms=0 pid try
   # A start that ends at once without a window met the previous instance's
   # window not yet gone from the wineserver (the single-instance signal):
   # start again.
   for try in 1 2 3; do
-    start=$(date +%s%N)
-    "${run[@]}" "$1" >/dev/null 2>&1 &
-    pid=$!
-    for _ in $(seq 6000); do
-      id=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -n 1 || true)
-      [[ -n "$id" ]] && break
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.005
-    done
-    [[ -n "$id" ]] && break
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    if out=$("$watcher" "$2" 160 90 30000 "${run[@]}" "$1" 2>/dev/null </dev/null); then
+      break
+    fi
+    pid=${out#* }
+    [[ -n $pid && $pid != 0 ]] && { kill "$pid" 2>/dev/null || true; }
+    out=""
     sleep 2
   done
-  [[ -n "$id" ]] || { echo "no window for $1" >&2; exit 1; }
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  for _ in $(seq 1000); do
-    [[ "$(import -window root -crop "1x1+$((X + 160))+$((Y + 90))" -depth 8 txt:- | tail -n 1)" != *"#000000"* ]] && break
-  done
-  end=$(date +%s%N)
+  [[ -n "$out" ]] || { echo "no window for $1" >&2; exit 1; }
+  read -r ms pid <<<"$out"
   sleep 2
   rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
   kill "$pid" 2>/dev/null || true
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
   # Gone from the screen and from the wineserver before the next start.
   for _ in $(seq 200); do
-    [[ -z "$(xdotool search --onlyvisible --name "$2" 2>/dev/null)" ]] && break
+    [[ -z "$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null)" ]] && break
     sleep 0.05
   done
   sleep 1
-  echo "$(((end - start) / 1000000)) $rss"
+  echo "$ms $rss"
 }
 
 # One untimed start of each first: a fresh prefix's first start of a
 # program is Wine setting itself up, not the program.
 rm -f "$data/anon_settings"
-measure "$build/bench/wine/EmptyWindow.exe" '^EmptyWindow$' >/dev/null
-measure "$build/src/app/Nimbra.exe" '^Nimbra$' >/dev/null
+measure "$build/bench/wine/EmptyWindow.exe" EmptyWindow >/dev/null
+measure "$build/src/app/Nimbra.exe" Nimbra >/dev/null
 
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 : >"$work/nimbra"
@@ -90,11 +87,11 @@ median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 for round in $(seq "$rounds"); do
   rm -f "$data/anon_settings"
   if ((round % 2)); then
-    measure "$build/bench/wine/EmptyWindow.exe" '^EmptyWindow$' >>"$work/empty"
-    measure "$build/src/app/Nimbra.exe" '^Nimbra$' >>"$work/nimbra"
+    measure "$build/bench/wine/EmptyWindow.exe" EmptyWindow >>"$work/empty"
+    measure "$build/src/app/Nimbra.exe" Nimbra >>"$work/nimbra"
   else
-    measure "$build/src/app/Nimbra.exe" '^Nimbra$' >>"$work/nimbra"
-    measure "$build/bench/wine/EmptyWindow.exe" '^EmptyWindow$' >>"$work/empty"
+    measure "$build/src/app/Nimbra.exe" Nimbra >>"$work/nimbra"
+    measure "$build/bench/wine/EmptyWindow.exe" EmptyWindow >>"$work/empty"
   fi
 done
 echo "rounds (ms KiB): Nimbra.exe $(tr '\n' ';' <"$work/nimbra") empty window $(tr '\n' ';' <"$work/empty")"
