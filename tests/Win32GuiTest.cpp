@@ -483,14 +483,7 @@ TEST_F(Win32GuiTest, DialogControlsRadioGroupDialogKeysAndKeyPreview) {
 // Handles are made when first needed; what was set before must reach them.
 TEST_F(Win32GuiTest, StateSetBeforeTheWindowIsMadeReachesItsHandles) {
   Events events;
-  gui::WindowSpec layout;
-  layout.class_name = "NimbraTestLazy";
-  layout.title = "Before";
-  layout.style = gui::WindowStyle::Dialog;
-  layout.client_width = 300;
-  layout.client_height = 200;
-  layout.position = {40, 30};
-  auto window = gui_->NewWindow(layout, events);
+  auto window = NewWindow("NimbraTestLazy", events, gui::WindowStyle::Dialog);
   auto add = [&](gui::ControlKind kind, int id, int top) {
     gui::ControlSpec control;
     control.kind = kind;
