@@ -9,19 +9,11 @@
 set -euo pipefail
 wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5
 source "$(dirname "$0")/nimbra-wine-lib.sh"
-fail() { echo "FAIL: $*" >&2; exit 1; }
-run() { "$wine_run" --prefix "$prefix" "$@"; }
 [[ -n "${DISPLAY:-}" ]] || fail "needs a display (run under xvfb-run)"
 network=${NIMBRA_TESTNET_DIR:?run by tests/testnet/run-in-testnet.sh}
 
 rm -rf "$work"
 mkdir -p "$work"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
 
 run reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null
 data="$prefix/drive_c/users/Public/Documents/Nimbra"
@@ -34,11 +26,7 @@ nimbra_testnet_settings "$network" "$windows_data" "$data/anon_settings" ||
 cp "$tools/torengine/anon.dll" "$data/"
 printf '[Options]\r\nRunMinim=1\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
 
-run "$tools/ipecho/ipecho.exe" --answer 192.0.2.77 --count 20 >"$work/ipecho.txt" 2>&1 &
-pids+=($!)
-port=$(nimbra_endpoint_port "$work/ipecho.txt") || fail "no address endpoint"
-export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
-export NIMBRA_IP_LOOKUP_DELAY_MS=500
+nimbra_start_lookup "$tools" "$work" 192.0.2.77 20 500 || fail "no address endpoint"
 
 run "$program/Nimbra.exe" >"$work/nimbra.txt" 2>&1 &
 first=$!

@@ -12,17 +12,10 @@
 #   nimbra-ui-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR SHOTS_DIR
 set -euo pipefail
 wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5 shots=$6
-fail() { echo "FAIL: $*" >&2; exit 1; }
-run() { "$wine_run" --prefix "$prefix" "$@"; }
+source "$(dirname "$0")/nimbra-wine-lib.sh"
 
 rm -rf "$work" "$shots"
 mkdir -p "$work" "$shots"
-pids=()
-cleanup() {
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-}
-trap cleanup EXIT
 
 # A display of its own: input and screenshots must not meet other tests'
 # windows.
@@ -130,12 +123,7 @@ rm -f "$data/anon_settings"
 crop "$program/res/Main.jpg" 26 64 229 27 "$work/label-background.png"
 printf '[Options]\r\nFirstRun=1\r\nStartStartup=0\r\nAutoSwitchStartup=0\r\n' >"$data/options.ini"
 
-run "$tools/ipecho/ipecho.exe" --answer 203.0.113.42 --count 50 >"$work/ipecho.txt" 2>&1 &
-pids+=($!)
-wait_until 60 grep -q "listening on" "$work/ipecho.txt" || fail "no address endpoint"
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
-export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
-export NIMBRA_IP_LOOKUP_DELAY_MS=1000
+nimbra_start_lookup "$tools" "$work" 203.0.113.42 50 1000 || fail "no address endpoint"
 export NIMBRA_SIMENGINE_BOOTSTRAP_MS=12000
 
 run "$program/Nimbra.exe" >"$work/nimbra.txt" 2>&1 &

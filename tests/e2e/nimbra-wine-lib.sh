@@ -1,7 +1,21 @@
 # Helpers for scripts that run Nimbra.exe under Wine on an X display and
-# look at it from outside (sourced, not run): the engine settings for the
-# private onion network, what the window shows, and ending it from the tray.
-# They need DISPLAY set, xdotool and imagemagick.
+# look at it from outside (sourced, not run): the start they share, the
+# engine settings for the private onion network, the local address
+# endpoint, what the window shows, and ending it from the tray. They need
+# DISPLAY set (when called), xdotool and imagemagick.
+
+# The start every such script shares. It sets wine_run and prefix first;
+# `run` starts a program in that prefix, and what the script adds to `pids`
+# ends on exit, after the prefix's Wine server.
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run() { "$wine_run" --prefix "$prefix" "$@"; }
+pids=()
+nimbra_cleanup() {
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap nimbra_cleanup EXIT
 
 # Waits until FILE holds TEXT (a basic regular expression); 1 after SECONDS.
 nimbra_wait_for() {  # FILE TEXT [SECONDS]
@@ -22,6 +36,18 @@ nimbra_endpoint_port() {  # OUT
   port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$1" | tr -d '\r')
   [[ -n "$port" ]] || { echo "no port in $1" >&2; return 1; }
   echo "$port"
+}
+
+# Starts the local address endpoint (tools/ipecho in TOOLS_DIR), answering
+# ADDRESS, with its output in WORK_DIR/ipecho.txt, and points the program's
+# address lookup at it, first asked after DELAY_MS.
+nimbra_start_lookup() {  # TOOLS_DIR WORK_DIR ADDRESS COUNT DELAY_MS
+  local port
+  run "$1/ipecho/ipecho.exe" --answer "$3" --count "$4" >"$2/ipecho.txt" 2>&1 &
+  pids+=($!)
+  port=$(nimbra_endpoint_port "$2/ipecho.txt") || return 1
+  export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
+  export NIMBRA_IP_LOOKUP_DELAY_MS=$5
 }
 
 # The engine settings for the private network, written to OUT before the
