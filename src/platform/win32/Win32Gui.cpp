@@ -338,8 +338,8 @@ class Win32Control : public Control {
   Win32Window& owner_;
   HWND handle_ = nullptr;
   Bitmap bitmap_;
-  // What was set before the handle was made (the text also after, for a
-  // status bar).
+  // What was last set. Read back until the handle is made; after that the
+  // handle answers, except for a status bar's text, which is always ours.
   std::string text_;
   bool checked_ = false;
   bool visible_ = true;
