@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 #include "engine/ControlAuth.h"
 #include "engine/TorControl.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/PipeClient.h"
+#include "pipe/PipeClient.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/AppFolders.h"
-#include "core/Permissions.h"
+#include "app/Permissions.h"
+#include "base/AppFolders.h"
 #include "platform/Abi.h"
 #include "platform/Paths.h"
 #include "support/TestSupport.h"

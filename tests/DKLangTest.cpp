@@ -6,12 +6,12 @@
 #include <map>
 #include <vector>
 
+#include "app/MainFormLangData.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
 #include "support/TestSupport.h"
 #include "ui/DKLang.h"
-#include "ui/MainFormLangData.h"
 #include "ui/TextFormat.h"
 
 namespace {

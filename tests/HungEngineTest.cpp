@@ -11,13 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/MainFormUnit.h"
-#include "core/OptionsUnit.h"
-#include "platform/Gui.h"
+#include "app/MainFormUnit.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "base/OptionsUnit.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
+#include "platform/gui/Gui.h"
 #include "support/SkinFixture.h"
 #include "support/TestSupport.h"
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/AppFolders.h"
-#include "core/OptionsUnit.h"
+#include "base/AppFolders.h"
+#include "base/OptionsUnit.h"
 #include "platform/Locale.h"
 #include "platform/Paths.h"
 #include "support/TestSupport.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "PipeServiceStandIn.h"
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/PipeClient.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "pipe/PipeClient.h"
 #include "platform/Pipe.h"
 #include "platform/Process.h"
 #include "platform/Thread.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"

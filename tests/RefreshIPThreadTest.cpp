@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/RefreshIPThread.h"
+#include "app/RefreshIPThread.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"

@@ -2,7 +2,7 @@
 // the key; function keys and keys without a name of their own.
 #include <gtest/gtest.h>
 
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 
 namespace {
 

@@ -5,18 +5,18 @@
 
 #include <string>
 
-#include "core/AppFolders.h"
-#include "core/InitFinal.h"
-#include "core/Logger.h"
-#include "core/OptionsUnit.h"
+#include "app/InitFinal.h"
+#include "app/TutorialForm.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "base/OptionsUnit.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/RecordingGui.h"
 #include "platform/Registry.h"
+#include "platform/gui/recording/RecordingGui.h"
 #include "support/SkinFixture.h"
 #include "support/TestSupport.h"
 #include "ui/DKLang.h"
-#include "ui/TutorialForm.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"

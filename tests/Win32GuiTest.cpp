@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Gui.h"
 #include "platform/Thread.h"
+#include "platform/gui/Gui.h"
 
 namespace {
 

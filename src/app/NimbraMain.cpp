@@ -1,6 +1,6 @@
 // The Nimbra program's entry.
-#include "core/InitFinal.h"
-#include "platform/Gui.h"
+#include "app/InitFinal.h"
+#include "platform/gui/Gui.h"
 
 int main() {
   std::unique_ptr<gui::GuiSystem> gui = gui::CreateDefaultGui();

@@ -5,7 +5,7 @@
 #include <climits>
 #include <optional>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 #include "engine/ControlAuth.h"
 #include "platform/Abi.h"
 #include "platform/Files.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 #include "ui/Picture.h"
 
 // Program-wide state of the window thread.

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 
 // A picture file that is missing, unreadable or not a JPEG.
 class EPictureError : public std::runtime_error {

@@ -1,3 +1,6 @@
+nimbra_test(ProxyActivatorsTest LIBS nimbra_activators)
+nimbra_test(Registryx86x64Test LIBS nimbra_activators)
+
 # ProxyRevert end to end: natively on a fake home folder; on Windows under
 # Wine in a prefix of its own, prepared with "wine reg add" and files below
 # its AppData folder.

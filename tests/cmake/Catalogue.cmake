@@ -1,7 +1,10 @@
-# The message catalogue's tests need the program's built-in table and every
-# language file the program ships beside the test program: exactly those, so
-# a file dropped from res/lang/ does not linger here and pass for shipped.
-target_link_libraries(DKLangTest PRIVATE nimbra_lang_consts)
+# The message catalogue, its format routine and the skin pictures. The
+# catalogue's tests need the program's built-in table and every language file
+# the program ships beside the test program: exactly those, so a file
+# dropped from res/lang/ does not linger here and pass for shipped.
+nimbra_test(TextFormatTest LIBS nimbra_ui)
+nimbra_test(PictureTest LIBS nimbra_skin_fixture)
+nimbra_test(DKLangTest LIBS nimbra_app nimbra_lang_consts)
 file(GLOB stale_language_files ${CMAKE_CURRENT_BINARY_DIR}/*.lng)
 if(stale_language_files)
   file(REMOVE ${stale_language_files})

@@ -12,32 +12,39 @@ set_target_properties(engine_noexport PROPERTIES
 
 # A host process the tests can kill: it only creates the engine controller.
 add_executable(engine_host support/EngineHost.cpp)
-target_link_libraries(engine_host PRIVATE nimbra_logic)
+target_link_libraries(engine_host PRIVATE nimbra_engine)
 nimbra_executable_options(engine_host)
 
+nimbra_test(TorControlTest LIBS nimbra_engine)
+nimbra_test(RealTorTest LIBS nimbra_engine)
+nimbra_test(RealEngineTest LIBS nimbra_engine)
+nimbra_test(ProcessTest LIBS nimbra_engine)
+# A silent engine on the control port, with the main window polling it.
+nimbra_test(HungEngineTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
+set_tests_properties(HungEngineTest PROPERTIES RESOURCE_LOCK engine_ports)
+
+# They load the engine libraries of tools/ and start the killable host.
 foreach(test TorControlTest RealTorTest RealEngineTest ProcessTest)
-  if(TARGET ${test})
-    add_dependencies(${test} simengine torlauncher engine_noexport engine_host)
-    target_compile_definitions(${test} PRIVATE
-      NIMBRA_SIMENGINE_DLL="$<TARGET_FILE:simengine>"
-      NIMBRA_LAUNCHER_DLL="$<TARGET_FILE:torlauncher>"
-      NIMBRA_NOEXPORT_DLL="$<TARGET_FILE:engine_noexport>"
-      NIMBRA_ENGINE_HOST="$<TARGET_FILE:engine_host>")
-    if(TARGET torengine)
-      add_dependencies(${test} torengine)
-      target_compile_definitions(${test} PRIVATE NIMBRA_TORENGINE_DLL="$<TARGET_FILE:torengine>")
-    endif()
-    if(NOT test STREQUAL ProcessTest)
-      set_tests_properties(${test} PROPERTIES RESOURCE_LOCK engine_ports)
-    endif()
+  add_dependencies(${test} simengine torlauncher engine_noexport engine_host)
+  target_compile_definitions(${test} PRIVATE
+    NIMBRA_SIMENGINE_DLL="$<TARGET_FILE:simengine>"
+    NIMBRA_LAUNCHER_DLL="$<TARGET_FILE:torlauncher>"
+    NIMBRA_NOEXPORT_DLL="$<TARGET_FILE:engine_noexport>"
+    NIMBRA_ENGINE_HOST="$<TARGET_FILE:engine_host>")
+  if(TARGET torengine)
+    add_dependencies(${test} torengine)
+    target_compile_definitions(${test} PRIVATE NIMBRA_TORENGINE_DLL="$<TARGET_FILE:torengine>")
   endif()
 endforeach()
+set_tests_properties(TorControlTest RealTorTest RealEngineTest PROPERTIES RESOURCE_LOCK
+                                                                          engine_ports)
 
 # The real engine in a private onion network on loopback: the program runs
 # inside run-in-testnet.sh, which gives it a network namespace and a network
 # of its own (and so no shared ports to lock).
 add_executable(PrivateNetworkTest testnet/PrivateNetworkTest.cpp)
-target_link_libraries(PrivateNetworkTest PRIVATE nimbra_test_support GTest::gtest_main GTest::gmock)
+target_link_libraries(PrivateNetworkTest PRIVATE nimbra_engine nimbra_test_support GTest::gtest_main
+                                                 GTest::gmock)
 nimbra_executable_options(PrivateNetworkTest)
 if(TARGET torengine)
   add_dependencies(PrivateNetworkTest torengine)

@@ -1,16 +1,10 @@
 # The pipe client's tests talk in-process to the companion-service stand-in.
-target_link_libraries(PipeClientTest PRIVATE nimbra_pipeservice)
+nimbra_test(PipeClientTest LIBS nimbra_pipe nimbra_pipeservice)
 if(NOT WIN32)
   # Named-event stand-ins of the tests stay inside the build folder.
   set_tests_properties(PipeClientTest PROPERTIES ENVIRONMENT
                        "NIMBRA_NAMED_OBJECTS=${CMAKE_BINARY_DIR}/named-objects")
 endif()
-
-# The address lookup follows the Internet Settings; on Windows they live in
-# the Wine prefix that all test programs share, and the activators' test
-# points them at proxies of its own. The two never run at the same time.
-set_tests_properties(RefreshIPThreadTest ProxyActivatorsTest PROPERTIES RESOURCE_LOCK
-                                                                        InternetSettings)
 
 # The service stand-in and the console host as separate programs, with the
 # start event crossing between them.

@@ -1,7 +1,15 @@
 # The windowed program's tests: the controller and the start-up, headless.
 # The main window's tests talk to the service stand-in over the pipe.
-target_link_libraries(MainFormTest PRIVATE nimbra_pipeservice nimbra_lang_consts)
-target_link_libraries(StartupTest PRIVATE nimbra_lang_consts)
+nimbra_test(MainFormTest LIBS nimbra_app nimbra_skin_fixture nimbra_pipeservice nimbra_lang_consts)
+nimbra_test(StartupTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
+# The skinned windows' tests read the sample translation beside the test.
+nimbra_test(SkinnedWindowsTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
+nimbra_test(RefreshIPThreadTest LIBS nimbra_app)
+# The address lookup follows the Internet Settings; on Windows they live in
+# the Wine prefix that all test programs share, and the activators' test
+# points them at proxies of its own. The two never run at the same time.
+set_tests_properties(RefreshIPThreadTest ProxyActivatorsTest PROPERTIES RESOURCE_LOCK
+                                                                        InternetSettings)
 if(NOT WIN32)
   set_tests_properties(MainFormTest StartupTest PROPERTIES ENVIRONMENT
                        "NIMBRA_NAMED_OBJECTS=${CMAKE_BINARY_DIR}/named-objects")
@@ -18,10 +26,6 @@ if(WIN32)
   set_tests_properties(NimbraWine PROPERTIES TIMEOUT 300 RESOURCE_LOCK engine_ports)
 endif()
 
-# A silent engine on the control port.
-target_link_libraries(HungEngineTest PRIVATE nimbra_lang_consts)
-set_tests_properties(HungEngineTest PROPERTIES RESOURCE_LOCK engine_ports)
-
 # Under Wine the tests share one registry: those that write the start-up
 # entry or the debug-mode key take turns (natively each has a file of its
 # own).
@@ -30,9 +34,6 @@ if(WIN32)
                        RESOURCE_LOCK nimbra_registry)
   set_tests_properties(HungEngineTest PROPERTIES RESOURCE_LOCK "engine_ports;nimbra_registry")
 endif()
-
-# The skinned windows' tests read the sample translation beside the test.
-target_link_libraries(SkinnedWindowsTest PRIVATE nimbra_lang_consts)
 
 # Nimbra.exe's windows under Wine with real input and screenshots, kept in
 # the build folder's screenshots/.

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 #include "engine/ControlAuth.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"

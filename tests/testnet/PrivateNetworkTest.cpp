@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"

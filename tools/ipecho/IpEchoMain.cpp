@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 #include "platform/Socket.h"
 
 int main(int argc, char** argv) {

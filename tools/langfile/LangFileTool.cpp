@@ -8,9 +8,9 @@
 #include <exception>
 #include <string>
 
+#include "app/MainFormLangData.h"
 #include "platform/Files.h"
 #include "ui/DKLang.h"
-#include "ui/MainFormLangData.h"
 #include "ui/TextFormat.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/PipeClient.h"
-#include "core/RefreshIPThread.h"
+#include "app/RefreshIPThread.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "pipe/PipeClient.h"
 #include "platform/Files.h"
 #include "platform/MessageLoop.h"
 #include "platform/Paths.h"

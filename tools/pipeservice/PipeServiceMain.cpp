@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "PipeServiceStandIn.h"
-#include "core/Logger.h"
-#include "core/PipeClient.h"
+#include "base/Logger.h"
+#include "pipe/PipeClient.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 
 #include <cstdlib>
 

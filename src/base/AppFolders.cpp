@@ -1,4 +1,4 @@
-#include "core/AppFolders.h"
+#include "base/AppFolders.h"
 
 #include "platform/Paths.h"
 

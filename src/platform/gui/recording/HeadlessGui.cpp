@@ -4,8 +4,8 @@
 #include <csignal>
 #include <cstdio>
 
-#include "platform/Gui.h"
-#include "platform/RecordingGui.h"
+#include "platform/gui/Gui.h"
+#include "platform/gui/recording/RecordingGui.h"
 
 namespace gui {
 

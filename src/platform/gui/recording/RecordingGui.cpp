@@ -1,4 +1,4 @@
-#include "platform/RecordingGui.h"
+#include "platform/gui/recording/RecordingGui.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "core/MainFormUnit.h"
+#include "app/MainFormUnit.h"
 #include "engine/TorControl.h"
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 
 inline constexpr char kDebugModeKey[] = "SOFTWARE\\Corvane\\Nimbra\\DebugMode";
 inline constexpr char kEngineLibraryName[] = "anon.dll";

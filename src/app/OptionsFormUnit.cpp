@@ -1,7 +1,7 @@
-#include "ui/OptionsFormUnit.h"
+#include "app/OptionsFormUnit.h"
 
-#include "core/MainFormUnit.h"
-#include "core/OptionsUnit.h"
+#include "app/MainFormUnit.h"
+#include "base/OptionsUnit.h"
 
 TOptionsForm* OptionsForm = nullptr;
 

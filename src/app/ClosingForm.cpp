@@ -1,6 +1,6 @@
-#include "ui/ClosingForm.h"
+#include "app/ClosingForm.h"
 
-#include "core/MainFormUnit.h"
+#include "app/MainFormUnit.h"
 
 TClosingForm* ClosingForm = nullptr;
 

@@ -1,10 +1,10 @@
-#include "core/Logger.h"
+#include "base/Logger.h"
 
 #include <cstdio>
 #include <mutex>
 #include <typeinfo>
 
-#include "core/AppFolders.h"
+#include "base/AppFolders.h"
 #include "platform/ExceptionHook.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"

@@ -11,12 +11,12 @@
 #include <optional>
 #include <string>
 
-#include "core/PipeClient.h"
-#include "core/RefreshIPThread.h"
+#include "app/MainFormLangData.h"
+#include "app/RefreshIPThread.h"
 #include "engine/TorControl.h"
+#include "pipe/PipeClient.h"
 #include "ui/DKLang.h"
 #include "ui/Forms.h"
-#include "ui/MainFormLangData.h"
 
 // The product name: title, caption, tray tooltip, start-up entry, data folder.
 inline constexpr char kProductName[] = "Nimbra";

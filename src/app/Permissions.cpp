@@ -1,4 +1,4 @@
-#include "core/Permissions.h"
+#include "app/Permissions.h"
 
 #include "platform/Abi.h"
 #include "platform/DynamicLibrary.h"

@@ -1,4 +1,4 @@
-#include "core/RefreshIPThread.h"
+#include "app/RefreshIPThread.h"
 
 #include <array>
 #include <atomic>

@@ -1,20 +1,20 @@
-#include "core/MainFormUnit.h"
+#include "app/MainFormUnit.h"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/OptionsUnit.h"
-#include "core/Permissions.h"
+#include "app/ClosingForm.h"
+#include "app/MainFormLangData.h"
+#include "app/MenuForm.h"
+#include "app/OptionsFormUnit.h"
+#include "app/Permissions.h"
+#include "app/TutorialForm.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "base/OptionsUnit.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
-#include "ui/ClosingForm.h"
-#include "ui/MainFormLangData.h"
-#include "ui/MenuForm.h"
-#include "ui/OptionsFormUnit.h"
-#include "ui/TutorialForm.h"
 
 TNimbraMainForm* NimbraMainForm = nullptr;
 

@@ -1,16 +1,16 @@
-#include "core/InitFinal.h"
+#include "app/InitFinal.h"
 
-#include "core/AppFolders.h"
-#include "core/Logger.h"
-#include "core/OptionsUnit.h"
+#include "app/ClosingForm.h"
+#include "app/MenuForm.h"
+#include "app/OptionsFormUnit.h"
+#include "app/TutorialForm.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "base/OptionsUnit.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
-#include "ui/ClosingForm.h"
 #include "ui/DKLang.h"
-#include "ui/MenuForm.h"
-#include "ui/OptionsFormUnit.h"
-#include "ui/TutorialForm.h"
 
 TEngineControl* TorControl = nullptr;
 

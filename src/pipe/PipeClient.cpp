@@ -1,4 +1,4 @@
-#include "core/PipeClient.h"
+#include "pipe/PipeClient.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Gui.h"
+#include "platform/gui/Gui.h"
 
 namespace gui {
 

@@ -18,8 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/Gui.h"
 #include "platform/MessageLoop.h"
+#include "platform/gui/Gui.h"
 #include "platform/win32/Wide.h"
 
 namespace gui {

@@ -1,4 +1,4 @@
-#include "ui/MainFormLangData.h"
+#include "app/MainFormLangData.h"
 
 #include "ui/DKLang.h"
 

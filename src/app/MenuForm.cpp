@@ -1,7 +1,7 @@
-#include "ui/MenuForm.h"
+#include "app/MenuForm.h"
 
-#include "core/MainFormUnit.h"
-#include "ui/OptionsFormUnit.h"
+#include "app/MainFormUnit.h"
+#include "app/OptionsFormUnit.h"
 
 TMenuForm* MenuForm = nullptr;
 

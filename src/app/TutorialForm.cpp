@@ -1,7 +1,7 @@
-#include "ui/TutorialForm.h"
+#include "app/TutorialForm.h"
 
-#include "core/MainFormUnit.h"
-#include "core/OptionsUnit.h"
+#include "app/MainFormUnit.h"
+#include "base/OptionsUnit.h"
 
 TTutorialForm* TutorialForm = nullptr;
 

@@ -1,9 +1,9 @@
-#include "core/OptionsUnit.h"
+#include "base/OptionsUnit.h"
 
 #include <charconv>
 #include <cmath>
 
-#include "core/AppFolders.h"
+#include "base/AppFolders.h"
 #include "platform/Locale.h"
 
 namespace {
