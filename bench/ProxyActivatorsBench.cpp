@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "activators/ProxyActivators.h"
+#include "base/Endpoints.h"
 #include "platform/BrowserFolders.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -71,7 +72,8 @@ class Profiles {
 
 void ActivateDeactivate() {
   TFirefoxActivator firefox;
-  firefox.Activate(kLocalProxyHost, kLocalProxyPort, "", "");
+  firefox.Activate(endpoints::kLoopbackHost, endpoints::PortText(endpoints::kHttpEndpointPort), "",
+                   "");
   firefox.Deactivate();
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "base/Endpoints.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -56,7 +57,7 @@ class EngineRun {
 
   ~EngineRun() {
     platform::TcpSocket socket;
-    if (socket.Connect(kEngineHost, kEngineControlPort, 2000) == 0) {
+    if (socket.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, 2000) == 0) {
       // The first-start settings ask for the cookie in the data directory.
       socket.SendAll(AuthenticateCommand(folder_.string(), "TorControlBench") +
                      "\r\nSIGNAL HALT\r\n");

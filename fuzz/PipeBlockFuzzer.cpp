@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipe/PipeClient.h"
+#include "pipe/PipeProtocol.h"
 
 namespace {
 

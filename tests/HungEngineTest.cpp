@@ -13,6 +13,7 @@
 
 #include "app/MainFormUnit.h"
 #include "base/AppFolders.h"
+#include "base/Endpoints.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
 #include "platform/Socket.h"
@@ -29,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 class SilentEngine {
  public:
   SilentEngine() {
-    EXPECT_EQ(listener_.Listen(kEngineHost, kEngineControlPort), 0u);
+    EXPECT_EQ(listener_.Listen(endpoints::kLoopbackHost, endpoints::kEngineControlPort), 0u);
     thread_ = std::thread([this] {
       while (!stop_) {
         platform::TcpSocket peer;

@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "PipeServiceStandIn.h"
 #include "app/ClosingForm.h"
 #include "app/InitFinal.h"
 #include "app/MainFormUnit.h"
@@ -17,6 +16,7 @@
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "pipe/PipeServer.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -102,9 +102,8 @@ class MainFormTest : public ::testing::Test {
   }
   // The service stand-in on the test's pipe, with the window's client
   // connected to it.
-  std::unique_ptr<pipeservice::ServiceStandIn> ConnectedService() {
-    auto service =
-        std::make_unique<pipeservice::ServiceStandIn>(seams_.PipeName, seams_.StartEventName);
+  std::unique_ptr<TPipeServer> ConnectedService() {
+    auto service = std::make_unique<TPipeServer>(seams_.PipeName, seams_.StartEventName);
     EXPECT_EQ(service->Create(), 0u);
     EXPECT_EQ(service->SignalStart(), 0u);
     EXPECT_EQ(service->WaitForClient(30000), 0u);
@@ -231,20 +230,20 @@ TEST_F(ControllerTest, StoppingWhileStartingKeepsTheTimerShowingOff) {
 
 TEST_F(ControllerTest, StatusQueriesFollowStateAndProgressKeptAfterStop) {
   auto connected = ConnectedService();
-  pipeservice::ServiceStandIn& service = *connected;
+  TPipeServer& service = *connected;
   auto answers = [&](int queries) {
-    std::vector<pipeservice::Record> records;
+    std::vector<TPipeRecord> records;
     EXPECT_EQ(service.SendQueries(queries), 0u);
     EXPECT_TRUE(test_support::PumpUntil(
         [&] {
-          std::vector<pipeservice::Record> more;
+          std::vector<TPipeRecord> more;
           service.ReadRecords(static_cast<std::size_t>(queries) - records.size(), 50, more);
           records.insert(records.end(), more.begin(), more.end());
           return records.size() == static_cast<std::size_t>(queries);
         },
         30000));
     std::string commands;
-    for (const auto& record : records) commands += std::to_string(record.command);
+    for (const auto& record : records) commands += std::to_string(record.Command);
     return commands;
   };
   EXPECT_EQ(answers(1), "2") << "off";
@@ -263,14 +262,14 @@ TEST_F(ControllerTest, StatusQueriesFollowStateAndProgressKeptAfterStop) {
 
 TEST_F(ControllerTest, HostileBlocksEndTheWalkAndAnswerWhatTheyHold) {
   auto connected = ConnectedService();
-  pipeservice::ServiceStandIn& service = *connected;
+  TPipeServer& service = *connected;
   // A query, then a query whose length makes Offset + 5 + L wrap 32 bits
   // back onto its own start, then a tail shorter than a header.
-  std::string block = pipeservice::EncodeRecord(StatusQuery);
+  std::string block = EncodePipeRecord(StatusQuery);
   block += std::string("\xFB\xFF\xFF\xFF", 4) + std::string(1, '\0') + "xyz";
   block += std::string("\x00\x00", 2);
   // The client connected and answers from this thread; reading on another.
-  std::vector<pipeservice::Record> records;
+  std::vector<TPipeRecord> records;
   std::thread reader([&] { service.ReadRecords(3, 3000, records); });
   Form().PipeResponse(block.data(), static_cast<std::uint32_t>(block.size()));
   reader.join();
@@ -279,7 +278,7 @@ TEST_F(ControllerTest, HostileBlocksEndTheWalkAndAnswerWhatTheyHold) {
   // Blocks of any bytes: answered or not, never a hang or a read past the
   // block (the sanitizers watch the reads).
   std::thread drain([&] {
-    std::vector<pipeservice::Record> answers;
+    std::vector<TPipeRecord> answers;
     service.ReadRecords(1000000, 3000, answers);
   });
   std::mt19937 random(7);

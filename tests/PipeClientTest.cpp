@@ -9,19 +9,16 @@
 #include <thread>
 #include <vector>
 
-#include "PipeServiceStandIn.h"
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "pipe/PipeClient.h"
+#include "pipe/PipeServer.h"
 #include "platform/Pipe.h"
 #include "platform/Process.h"
 #include "platform/Thread.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-using pipeservice::Record;
-using pipeservice::ServiceStandIn;
 
 constexpr int kGenerousMs = 30000;
 
@@ -93,8 +90,8 @@ class PipeClientTest : public ::testing::Test {
       blocks_.push_back(std::string(static_cast<const char*>(data), size));
       handler_threads_.push_back(std::this_thread::get_id());
       std::string bytes(static_cast<const char*>(data), size);
-      for (const Record& record : pipeservice::TakeRecords(bytes)) {
-        if (record.command != StatusQuery) continue;
+      for (const TPipeRecord& record : TakePipeRecords(bytes)) {
+        if (record.Command != StatusQuery) continue;
         const std::uint8_t answer = states[answered_++ % states.size()];
         EXPECT_TRUE(client.SendToServer(answer, nullptr, 0));
       }
@@ -113,7 +110,7 @@ class PipeClientTest : public ::testing::Test {
 };
 
 TEST_F(PipeClientTest, QueriesInOneBlockAreAnsweredInOrderOnTheWindowThread) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   AnswerQueries(client, {StatusReady, StatusNotReady, StatusReady});
@@ -126,7 +123,7 @@ TEST_F(PipeClientTest, QueriesInOneBlockAreAnsweredInOrderOnTheWindowThread) {
   EXPECT_EQ(connected_on, std::this_thread::get_id());
 
   ASSERT_EQ(service.SendQueries(3), 0u);
-  std::vector<Record> answers;
+  std::vector<TPipeRecord> answers;
   std::thread reader([&] { EXPECT_EQ(service.ReadRecords(3, kGenerousMs, answers), 0u); });
   ASSERT_TRUE(PumpUntilDone([&] { return blocks_.size() == 1; }));
   reader.join();
@@ -134,16 +131,16 @@ TEST_F(PipeClientTest, QueriesInOneBlockAreAnsweredInOrderOnTheWindowThread) {
   EXPECT_EQ(blocks_[0].size(), 15u) << "three records arrive as one block";
   EXPECT_EQ(handler_threads_[0], std::this_thread::get_id());
   ASSERT_EQ(answers.size(), 3u);
-  EXPECT_EQ(answers[0].command, StatusReady);
-  EXPECT_EQ(answers[1].command, StatusNotReady);
-  EXPECT_EQ(answers[2].command, StatusReady);
-  for (const Record& answer : answers) EXPECT_TRUE(answer.payload.empty());
+  EXPECT_EQ(answers[0].Command, StatusReady);
+  EXPECT_EQ(answers[1].Command, StatusNotReady);
+  EXPECT_EQ(answers[2].Command, StatusReady);
+  for (const TPipeRecord& answer : answers) EXPECT_TRUE(answer.Payload.empty());
   EXPECT_TRUE(LogHas("TPipeClient.Execute: Connected"));
   EXPECT_FALSE(LogHas("TPipeClient.Execute: CreateFile failed"));
 }
 
 TEST_F(PipeClientTest, EmptyReadDispatchesNothingAndHandlerErrorsAreSwallowed) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   int calls = 0;
@@ -168,7 +165,7 @@ TEST_F(PipeClientTest, EmptyReadDispatchesNothingAndHandlerErrorsAreSwallowed) {
 }
 
 TEST_F(PipeClientTest, RecordsAreFramedAndOversizedPayloadsRefused) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   // Not yet connected: the write fails and is logged.
@@ -226,7 +223,7 @@ TEST_F(PipeClientTest, ServiceStartedLaterIsFoundThroughTheStartEvent) {
   ASSERT_TRUE(
       PumpUntilDone([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
 
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   ASSERT_EQ(service.SignalStart(), 0u);
   ASSERT_EQ(service.WaitForClient(kGenerousMs), 0u);
@@ -237,7 +234,7 @@ TEST_F(PipeClientTest, ServiceStartedLaterIsFoundThroughTheStartEvent) {
 }
 
 TEST_F(PipeClientTest, ServiceClosingItsEndStopsTheClientForGood) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   AnswerQueries(client, {StatusNotReady});
@@ -255,7 +252,7 @@ TEST_F(PipeClientTest, ServiceClosingItsEndStopsTheClientForGood) {
   EXPECT_EQ(lines[2].rfind("TPipeClient.Execute: ReadFile failed Error ", 0), 0u) << lines[2];
 
   // A service that comes back is not served by this client any more.
-  ServiceStandIn again(pipe_name_, event_name_);
+  TPipeServer again(pipe_name_, event_name_);
   ASSERT_EQ(again.Create(), 0u);
   again.SignalStart();
   EXPECT_NE(again.WaitForClient(300), 0u);
@@ -263,7 +260,7 @@ TEST_F(PipeClientTest, ServiceClosingItsEndStopsTheClientForGood) {
 }
 
 TEST_F(PipeClientTest, DestroyingAConnectedClientInterruptsItsRead) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   {
     TPipeClient client(pipe_name_, event_name_);
@@ -277,22 +274,24 @@ TEST_F(PipeClientTest, DestroyingAConnectedClientInterruptsItsRead) {
 }
 
 TEST(WalkPipeRecordsTest, RecordsInOrderAndHostileLengthsEndTheWalk) {
-  using pipeservice::EncodeRecord;
   auto walk = [](const std::string& block) {
     std::vector<int> commands;
     WalkPipeRecords(block.data(), static_cast<std::uint32_t>(block.size()),
                     [&](std::uint8_t command) { commands.push_back(command); });
     return commands;
   };
-  EXPECT_EQ(walk(EncodeRecord(0) + EncodeRecord(7, "payload") + EncodeRecord(0)),
+  EXPECT_EQ(walk(EncodePipeRecord(0) + EncodePipeRecord(7, "payload") + EncodePipeRecord(0)),
             (std::vector<int>{0, 7, 0}));
-  EXPECT_EQ(walk(EncodeRecord(0) + std::string(4, '\0')), (std::vector<int>{0}))
+  EXPECT_EQ(walk(EncodePipeRecord(0) + std::string(4, '\0')), (std::vector<int>{0}))
       << "a tail shorter than a header";
   // 5 + 0xFFFFFFFB is 0 in 32 bits: the walk must still move on, and end.
-  EXPECT_EQ(walk(EncodeRecord(0) + std::string("\xFB\xFF\xFF\xFF\x00", 5) + EncodeRecord(0)),
-            (std::vector<int>{0, 0}));
-  EXPECT_EQ(walk(std::string("\xFF\xFF\xFF\xFF\x02", 5) + EncodeRecord(0)), (std::vector<int>{2}));
-  EXPECT_EQ(walk(std::string("\x09\x00\x00\x00\x00xx", 7) + EncodeRecord(0)), (std::vector<int>{0}))
+  EXPECT_EQ(
+      walk(EncodePipeRecord(0) + std::string("\xFB\xFF\xFF\xFF\x00", 5) + EncodePipeRecord(0)),
+      (std::vector<int>{0, 0}));
+  EXPECT_EQ(walk(std::string("\xFF\xFF\xFF\xFF\x02", 5) + EncodePipeRecord(0)),
+            (std::vector<int>{2}));
+  EXPECT_EQ(walk(std::string("\x09\x00\x00\x00\x00xx", 7) + EncodePipeRecord(0)),
+            (std::vector<int>{0}))
       << "a payload running past the block ends it";
   EXPECT_TRUE(walk("").empty());
   std::vector<int> none;
@@ -301,7 +300,7 @@ TEST(WalkPipeRecordsTest, RecordsInOrderAndHostileLengthsEndTheWalk) {
 }
 
 TEST_F(PipeClientTest, BlockLargerThanTheBufferArrivesInPieces) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   client.SetOnResponse([this](const void* data, std::uint32_t size) {
@@ -335,7 +334,7 @@ TEST_F(PipeClientTest, BlockLargerThanTheBufferArrivesInPieces) {
 }
 
 TEST_F(PipeClientTest, ServiceThatNeverReadsCostsOneBoundedWait) {
-  ServiceStandIn service(pipe_name_, event_name_);
+  TPipeServer service(pipe_name_, event_name_);
   ASSERT_EQ(service.Create(), 0u);
   TPipeClient client(pipe_name_, event_name_);
   int sent = 0;
@@ -370,7 +369,7 @@ TEST_F(PipeClientTest, ServiceThatNeverReadsCostsOneBoundedWait) {
   EXPECT_EQ(failed_lines, refused);
 
   // Once the service reads again, answers go through again.
-  std::vector<Record> answers;
+  std::vector<TPipeRecord> answers;
   ASSERT_EQ(service.ReadRecords(static_cast<std::size_t>(sent), kGenerousMs, answers), 0u);
   ASSERT_EQ(service.SendQueries(1), 0u);
   ASSERT_TRUE(PumpUntilDone([&] { return blocks == 4; }));

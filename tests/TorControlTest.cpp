@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/AppFolders.h"
+#include "base/Endpoints.h"
 #include "base/Logger.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
@@ -214,7 +215,7 @@ TEST_F(EngineTest, OffMeansNoConnectionAndNoLogLine) {
   ASSERT_TRUE(engine_test::WaitForHostThreads());
   engine_test::ClearLog();
   platform::TcpListener listener;
-  ASSERT_EQ(listener.Listen(kEngineHost, kEngineControlPort), 0u);
+  ASSERT_EQ(listener.Listen(endpoints::kLoopbackHost, endpoints::kEngineControlPort), 0u);
 
   EXPECT_EQ(control.GetProgressStatus(), 0);
   EXPECT_FALSE(control.SendNewNym());
@@ -236,7 +237,7 @@ class ScriptedEngine {
   static constexpr const char* kSilent = "<silent>";  // never answer
 
   explicit ScriptedEngine(std::vector<std::string> replies) : replies_(std::move(replies)) {
-    EXPECT_EQ(listener_.Listen(kEngineHost, kEngineControlPort), 0u);
+    EXPECT_EQ(listener_.Listen(endpoints::kLoopbackHost, endpoints::kEngineControlPort), 0u);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedEngine() {
@@ -491,7 +492,7 @@ TEST_F(ScriptedReplyTest, UnusableCookieIsLoggedAndTheEngineAskedWithout) {
 class HostilePeer {
  public:
   explicit HostilePeer(std::function<void(platform::TcpSocket&)> serve) {
-    EXPECT_EQ(listener_.Listen(kEngineHost, kEngineControlPort), 0u);
+    EXPECT_EQ(listener_.Listen(endpoints::kLoopbackHost, endpoints::kEngineControlPort), 0u);
     thread_ = std::thread([this, serve] {
       platform::TcpSocket peer;
       if (listener_.Accept(peer, 10000) == 0) serve(peer);

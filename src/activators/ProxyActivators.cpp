@@ -10,6 +10,7 @@
 #include "activators/Registryx86x64.h"
 #include "activators/TextFiles.h"
 #include "activators/Win64.h"
+#include "base/Endpoints.h"
 #include "platform/BrowserFolders.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -166,8 +167,8 @@ void TFirefoxActivator::Activate(const std::string& HTTP_Address, const std::str
   // ("socks_port", );), which the browser cannot parse; the engine's own
   // SOCKS listener keeps the protocols without a proxy of their own anonymous.
   const auto appended = FirefoxActivateLines(
-      HTTP_Address, HTTP_Port, SOCKS_Address.empty() ? kEngineSocksHost : SOCKS_Address,
-      SOCKS_Port.empty() ? kEngineSocksPort : SOCKS_Port);
+      HTTP_Address, HTTP_Port, SOCKS_Address.empty() ? endpoints::kLoopbackHost : SOCKS_Address,
+      SOCKS_Port.empty() ? endpoints::PortText(endpoints::kEngineSocksPort) : SOCKS_Port);
 
   std::vector<std::string> files;
   FindFiles(root, kPrefsJs, files, kFirefoxDepth);
@@ -221,7 +222,9 @@ TMainActivator::~TMainActivator() {
 }
 
 void TMainActivator::Activate() {
-  for (auto& activator : FActivators) activator->Activate(kLocalProxyHost, kLocalProxyPort, "", "");
+  for (auto& activator : FActivators)
+    activator->Activate(endpoints::kLoopbackHost, endpoints::PortText(endpoints::kHttpEndpointPort),
+                        "", "");
 }
 
 void TMainActivator::Deactivate() {

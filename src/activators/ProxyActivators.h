@@ -19,14 +19,6 @@
 
 class TProfileIni;
 
-// The endpoint TMainActivator passes: the local HTTP proxy, no SOCKS proxy.
-inline constexpr char kLocalProxyHost[] = "127.0.0.1";
-inline constexpr char kLocalProxyPort[] = "35489";
-// The engine's own SOCKS listener, which Firefox is given when the caller
-// names no SOCKS endpoint.
-inline constexpr char kEngineSocksHost[] = "127.0.0.1";
-inline constexpr char kEngineSocksPort[] = "35491";
-
 class TBrowserActivator {
  public:
   virtual ~TBrowserActivator() = default;

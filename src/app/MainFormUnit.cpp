@@ -324,12 +324,11 @@ void TNimbraMainForm::ShowStatus(const std::string& Text) {
 }
 
 void TNimbraMainForm::PipeResponse(const void* Data, std::uint32_t DataSize) {
+  if (!FPipeClient) return;
   // Each status query of the block gets its own answer, in order.
-  WalkPipeRecords(Data, DataSize, [this](std::uint8_t Command) {
-    if (Command != StatusQuery || !FPipeClient) return;
-    FPipeClient->SendToServer(FStarted && FProgress == 100 ? StatusReady : StatusNotReady, nullptr,
-                              0);
-  });
+  AnswerStatusQueries(
+      Data, DataSize, FStarted && FProgress == 100 ? StatusReady : StatusNotReady,
+      [this](std::uint8_t Answer) { return FPipeClient->SendToServer(Answer, nullptr, 0); });
 }
 
 // ---------------------------------------------------------------------------

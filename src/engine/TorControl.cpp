@@ -5,6 +5,7 @@
 #include <climits>
 #include <optional>
 
+#include "base/Endpoints.h"
 #include "base/Logger.h"
 #include "engine/ControlAuth.h"
 #include "platform/Abi.h"
@@ -34,9 +35,9 @@ using DllStartProc = void(PLATFORM_CDECL*)(const char* SettingsPath);
 }  // namespace
 
 std::string EngineSettingsText(const std::string& DLLFolder) {
-  return std::string("SocksListenAddress ") + kEngineHost + "\r\n" + "SocksPort " +
-         std::to_string(kEngineSocksPort) + "\r\n" + "ControlPort " +
-         std::to_string(kEngineControlPort) + "\r\n" + "CookieAuthentication 1\r\n" +
+  return std::string("SocksListenAddress ") + endpoints::kLoopbackHost + "\r\n" + "SocksPort " +
+         std::to_string(endpoints::kEngineSocksPort) + "\r\n" + "ControlPort " +
+         std::to_string(endpoints::kEngineControlPort) + "\r\n" + "CookieAuthentication 1\r\n" +
          "DataDirectory " + DLLFolder + kCacheFolderName + "\r\n" + "Log warn file " + DLLFolder +
          kLibraryFileName + ".log" + "\r\n";
 }
@@ -223,11 +224,12 @@ class TControlConnection {
  public:
   explicit TControlConnection(SteadyClock::time_point deadline) : FDeadline(deadline) {
     const int left = MillisecondsLeft(FDeadline);
-    const std::uint32_t error = left > 0 ? FSocket.Connect(kEngineHost, kEngineControlPort, left)
-                                         : platform::SocketTimedOut();
+    const std::uint32_t error =
+        left > 0 ? FSocket.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, left)
+                 : platform::SocketTimedOut();
     if (error == platform::SocketTimedOut()) {
-      throw ESocketTimeout("Connect to " + std::string(kEngineHost) + ":" +
-                           std::to_string(kEngineControlPort) + " timed out");
+      throw ESocketTimeout("Connect to " + std::string(endpoints::kLoopbackHost) + ":" +
+                           std::to_string(endpoints::kEngineControlPort) + " timed out");
     }
     if (error != 0) throw ESocketError(error);
   }

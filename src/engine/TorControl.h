@@ -54,9 +54,6 @@ class ESettingsWriteError : public std::runtime_error {
 };
 
 // Fixed values shared by the settings file and the control client.
-inline constexpr char kEngineHost[] = "127.0.0.1";
-inline constexpr std::uint16_t kEngineSocksPort = 35491;
-inline constexpr std::uint16_t kEngineControlPort = 35490;
 inline constexpr std::size_t kMaxControlLine = 16384;
 // A stalled engine must not hold the window thread for good: one deadline
 // for the whole exchange, connect and every reply line together.

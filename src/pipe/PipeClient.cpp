@@ -113,9 +113,11 @@ bool TPipeClient::SendToServer(std::uint8_t Command, const void* Data, std::uint
     return false;
   }
   std::array<std::uint8_t, kPipeBufferSize> record{};
-  for (int i = 0; i < 4; ++i) record[i] = static_cast<std::uint8_t>(DataSize >> (8 * i));
-  record[4] = Command;
-  if (DataSize > 0 && Data != nullptr) std::memcpy(record.data() + 5, Data, DataSize);
+  std::uint8_t header[kPipeRecordHeaderSize];
+  EncodePipeRecordHeader(Command, DataSize, header);
+  std::memcpy(record.data(), header, kPipeRecordHeaderSize);
+  if (DataSize > 0 && Data != nullptr)
+    std::memcpy(record.data() + kPipeRecordHeaderSize, Data, DataSize);
 
   const std::uint32_t error = FPipe.Write(record.data(), kPipeRecordHeaderSize + DataSize,
                                           FWriteStuck ? 0 : kPipeWriteTimeoutMs);
@@ -125,21 +127,6 @@ bool TPipeClient::SendToServer(std::uint8_t Command, const void* Data, std::uint
     return false;
   }
   return true;
-}
-
-void WalkPipeRecords(const void* Data, std::uint32_t DataSize,
-                     const std::function<void(std::uint8_t command)>& OnRecord) {
-  const auto* bytes = static_cast<const std::uint8_t*>(Data);
-  if (bytes == nullptr) return;
-  // 64-bit arithmetic: a huge length field ends the walk instead of wrapping
-  // it back into the block.
-  std::uint64_t offset = 0;
-  while (offset + kPipeRecordHeaderSize <= DataSize) {
-    std::uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-    OnRecord(bytes[offset + 4]);
-    offset += kPipeRecordHeaderSize + std::uint64_t{length};
-  }
 }
 
 void SetPipeClientReadObserverForTesting(

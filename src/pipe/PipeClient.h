@@ -1,12 +1,9 @@
 // The program's end of the companion service's named pipe: a thread that
-// connects, reads blocks of framed records and hands each block to its owner
-// on the window thread; the owner writes its answers with SendToServer.
-//
-// Record: 4-byte little-endian payload length L, 1-byte command, L bytes of
-// payload; records lie end to end, and one read delivers one block of at
-// most kPipeBufferSize bytes. A block the service writes larger than that
+// connects, reads blocks of framed records (pipe/PipeProtocol.h) and hands
+// each block to its owner on the window thread; the owner writes its answers
+// with SendToServer. A block the service writes larger than kPipeBufferSize
 // arrives as several blocks (10240 bytes each, the rest in the last), on
-// every platform; records are not joined across blocks.
+// every platform.
 #pragma once
 
 #include <array>
@@ -14,22 +11,10 @@
 #include <functional>
 #include <string>
 
+#include "pipe/PipeProtocol.h"
 #include "platform/Pipe.h"
 #include "platform/Thread.h"
 
-// Commands of the status conversation.
-inline constexpr std::uint8_t StatusQuery = 0;     // service to client
-inline constexpr std::uint8_t StatusReady = 1;     // anonymity on, engine at 100 percent
-inline constexpr std::uint8_t StatusNotReady = 2;  // off, or still bootstrapping
-
-// The names the program uses for the service's pipe and start event.
-inline constexpr char kServicePipeName[] =
-    "\\\\.\\PIPE\\Nimbra {B9FD8848-334C-40C4-AD68-6AD3B034828B}";
-inline constexpr char kServiceStartEventName[] =
-    "Global\\QxServCommEvent {F1927B38-2E46-4E02-95E7-72B752173EC9}";
-
-inline constexpr std::uint32_t kPipeBufferSize = 10240;
-inline constexpr std::uint32_t kPipeRecordHeaderSize = 5;
 // How long the client waits for the start event between attempts to open
 // the pipe.
 inline constexpr int kPipeRetryMs = 1000;
@@ -38,13 +23,6 @@ inline constexpr int kPipeRetryMs = 1000;
 // until one gets through: a service that never reads costs the window
 // thread one such wait, not one per answer.
 inline constexpr int kPipeWriteTimeoutMs = 3000;
-
-// Walks the records of one block in order: calls OnRecord with the command
-// of each record whose header lies in the block. A tail shorter than a
-// header is ignored; a record whose payload runs past the end of the block
-// is reported and ends the walk. Lengths near 2^32 cannot wrap around.
-void WalkPipeRecords(const void* Data, std::uint32_t DataSize,
-                     const std::function<void(std::uint8_t command)>& OnRecord);
 
 using TResponseEvent = std::function<void(const void* Data, std::uint32_t DataSize)>;
 using TConnectEvent = std::function<void()>;

@@ -1,5 +1,5 @@
 # The pipe client's tests talk in-process to the companion-service stand-in.
-nimbra_test(PipeClientTest LIBS nimbra_pipe nimbra_pipeservice)
+nimbra_test(PipeClientTest LIBS nimbra_pipe)
 if(NOT WIN32)
   # Named-event stand-ins of the tests stay inside the build folder.
   set_tests_properties(PipeClientTest PROPERTIES ENVIRONMENT

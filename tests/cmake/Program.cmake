@@ -1,6 +1,6 @@
 # The windowed program's tests: the controller and the start-up, headless.
 # The main window's tests talk to the service stand-in over the pipe.
-nimbra_test(MainFormTest LIBS nimbra_app nimbra_skin_fixture nimbra_pipeservice nimbra_lang_consts)
+nimbra_test(MainFormTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
 nimbra_test(StartupTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
 # The skinned windows' tests read the sample translation beside the test.
 nimbra_test(SkinnedWindowsTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Endpoints.h"
 #include "base/Logger.h"
 #include "engine/ControlAuth.h"
 #include "engine/TorControl.h"
@@ -189,7 +190,7 @@ inline bool WaitForHostThreads(int timeout_ms = 20000) {
 // connection could be made.
 inline std::string RawControl(const std::vector<std::string>& lines, int quiet_ms = 500) {
   platform::TcpSocket socket;
-  if (socket.Connect(kEngineHost, kEngineControlPort, 2000) != 0) return "";
+  if (socket.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, 2000) != 0) return "";
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   if (socket.SendAll(text) != 0) return "";
@@ -212,7 +213,7 @@ inline std::string AuthenticateLine(const std::string& folder) {
 
 inline bool ControlPortOpen() {
   platform::TcpSocket socket;
-  return socket.Connect(kEngineHost, kEngineControlPort, 2000) == 0;
+  return socket.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, 2000) == 0;
 }
 
 // Stops whatever engine still holds the control port (a test that failed

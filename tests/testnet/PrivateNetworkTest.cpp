@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "base/AppFolders.h"
+#include "base/Endpoints.h"
 #include "base/Logger.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
@@ -84,7 +85,8 @@ bool ReceiveBytes(platform::TcpSocket& socket, std::string& out, std::size_t siz
 // authentication); the response's body, or a text saying what failed.
 std::string FetchThroughEngine(const std::string& address, std::uint16_t port) {
   platform::TcpSocket socket;
-  if (socket.Connect(kEngineHost, kEngineSocksPort, 5000) != 0) return "(no SOCKS port)";
+  if (socket.Connect(endpoints::kLoopbackHost, endpoints::kEngineSocksPort, 5000) != 0)
+    return "(no SOCKS port)";
   std::string reply;
   if (socket.SendAll(std::string("\x05\x01\x00", 3)) != 0 || !ReceiveBytes(socket, reply, 2) ||
       reply != std::string("\x05\x00", 2)) {

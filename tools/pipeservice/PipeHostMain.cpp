@@ -32,9 +32,8 @@ int Usage() {
 // Answers every status query of a block in order; other commands, payloads
 // and a tail shorter than a header are skipped.
 void AnswerQueries(TPipeClient& client, std::uint8_t state, const void* data, std::uint32_t size) {
-  int answered = 0;
-  WalkPipeRecords(data, size, [&](std::uint8_t command) {
-    if (command == StatusQuery && client.SendToServer(state, nullptr, 0)) ++answered;
+  const int answered = AnswerStatusQueries(data, size, state, [&](std::uint8_t answer) {
+    return client.SendToServer(answer, nullptr, 0);
   });
   std::printf("pipehost: block of %u bytes, %d queries answered %s\n", size, answered,
               state == StatusReady ? "StatusReady" : "StatusNotReady");

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "PipeServiceStandIn.h"
 #include "base/Logger.h"
 #include "pipe/PipeClient.h"
+#include "pipe/PipeServer.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  pipeservice::ServiceStandIn service(pipe_name, event_name);
+  TPipeServer service(pipe_name, event_name);
   if (const std::uint32_t error = service.Create()) {
     std::printf("pipeservice: cannot create the pipe or event: %s\n", SysErrorText(error).c_str());
     return 2;
@@ -98,11 +98,11 @@ int main(int argc, char** argv) {
       std::printf("pipeservice: write failed: %s\n", SysErrorText(error).c_str());
       return 1;
     }
-    std::vector<pipeservice::Record> answers;
+    std::vector<TPipeRecord> answers;
     const std::uint32_t error =
         service.ReadRecords(static_cast<std::size_t>(blocks[b]), 10000, answers);
-    for (const pipeservice::Record& answer : answers) {
-      std::printf("  answer: %s\n", pipeservice::CommandName(answer.command).c_str());
+    for (const TPipeRecord& answer : answers) {
+      std::printf("  answer: %s\n", PipeCommandName(answer.Command).c_str());
     }
     if (error != 0) {
       std::printf("pipeservice: %zu of %d answers: %s\n", answers.size(), blocks[b],
@@ -116,10 +116,10 @@ int main(int argc, char** argv) {
     while (!ready && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
       if (service.SendQueries(1) != 0) break;
-      std::vector<pipeservice::Record> answers;
+      std::vector<TPipeRecord> answers;
       if (service.ReadRecords(1, 10000, answers) != 0) break;
-      std::printf("  answer: %s\n", pipeservice::CommandName(answers[0].command).c_str());
-      ready = answers[0].command == StatusReady;
+      std::printf("  answer: %s\n", PipeCommandName(answers[0].Command).c_str());
+      ready = answers[0].Command == StatusReady;
     }
     if (!ready) {
       std::printf("pipeservice: never ready\n");
