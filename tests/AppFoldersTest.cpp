@@ -54,10 +54,8 @@ TEST(PermissionsTest, WithoutFilterNothingHappens) {
 #else
   EXPECT_EQ(AllowWindowMessage(9, MSGFLT_ADD), 0u);
 #endif
-  SetWindowMessageFilterForTesting(reinterpret_cast<void*>(&FakeFilter));
-  EXPECT_EQ(AllowWindowMessage(9, MSGFLT_ADD), 91u);
-  SetWindowMessageFilterForTesting(nullptr);
-  EXPECT_EQ(AllowWindowMessage(9, MSGFLT_ADD), 0u);
+  EXPECT_EQ(WindowMessageFilterFrom(reinterpret_cast<void*>(&FakeFilter))(9, MSGFLT_ADD), 91u);
+  EXPECT_EQ(WindowMessageFilterFrom(nullptr)(9, MSGFLT_ADD), 0u);
 }
 
 }  // namespace

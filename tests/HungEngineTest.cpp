@@ -80,12 +80,11 @@ TEST(HungEngineTest, PollsAreBoundedAndTheWindowRepaintsBetweenThem) {
     // control port is the silent one above.
     TTorControl tor_control(app.Path());
     std::unique_ptr<gui::GuiSystem> gui = gui::CreateDefaultGui();
-    TMainFormServices services{*gui, tor_control, kServicePipeName, kServiceStartEventName, {}};
-    services.PipeName = "\\\\.\\PIPE\\NimbraHungEngineTest";
-    services.StartEventName = "Global\\NimbraHungEngineTestStart";
-    services.StartAddressLookup = [](TIPFoundEvent) {};
-    CountingForm form(services);
-    NimbraMainForm = &form;
+    TProgramSeams seams{*gui};
+    seams.PipeName = "\\\\.\\PIPE\\NimbraHungEngineTest";
+    seams.StartEventName = "Global\\NimbraHungEngineTestStart";
+    seams.StartAddressLookup = [](TIPFoundEvent) {};
+    CountingForm form(seams, tor_control);
     form.FormCreate();
     form.Show();
 
@@ -140,7 +139,6 @@ TEST(HungEngineTest, PollsAreBoundedAndTheWindowRepaintsBetweenThem) {
 #else
     (void)paints_before;
 #endif
-    NimbraMainForm = nullptr;
   }
   SetApplicationFolderForTesting("");
 }

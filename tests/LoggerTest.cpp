@@ -26,6 +26,8 @@ using test_support::ReadFileOrMissing;
 
 const char kDebugKey[] = "SOFTWARE\\Corvane\\Nimbra\\DebugMode";
 
+platform::LocalTime FixedClock() { return {2026, 3, 5, 7, 8, 9, 45}; }
+
 std::vector<std::string> SplitCrLf(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -38,14 +40,8 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 
 class LoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitAppFolders(system_.Root() / "data");
-    platform::SetClockForTesting([] { return platform::LocalTime{2026, 3, 5, 7, 8, 9, 45}; });
-  }
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    InitLog(false);
-  }
+  void SetUp() override { InitAppFolders(system_.Root() / "data"); }
+  void TearDown() override { InitLog(false); }
   std::string Log() const { return ReadFileOrMissing(LogFileName()); }
 
   test_support::IsolatedSystem system_;
@@ -55,7 +51,7 @@ TEST_F(LoggerTest, StampAndLineLayout) {
   EXPECT_EQ(FormatLogStamp({2026, 3, 5, 7, 8, 9, 45}, ':'), "5.3.26 07:08:09:045");
   EXPECT_EQ(FormatLogStamp({2026, 12, 28, 23, 59, 5, 999}, '.'), "28.12.26 23.59.05.999");
 
-  InitLog(true);
+  InitLog(true, FixedClock);
   EXPECT_EQ(LogFileName(),
             DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log");
   LogMessage("x", "A.B");
@@ -67,9 +63,9 @@ TEST_F(LoggerTest, LinesAppendAcrossRuns) {
   test_support::WriteFileForTest(
       DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log",
       "earlier run\r\n");
-  InitLog(true);
+  InitLog(true, FixedClock);
   LogMessage("first", "S.One");
-  InitLog(true);  // a second run of the program
+  InitLog(true, FixedClock);  // a second run of the program
   LogMessage("second", "S.Two");
   const auto lines = SplitCrLf(Log());
   ASSERT_EQ(lines.size(), 3u);
@@ -79,7 +75,7 @@ TEST_F(LoggerTest, LinesAppendAcrossRuns) {
 }
 
 TEST_F(LoggerTest, RegistryKeyDecidesAndExceptionsWriteNothingWithoutIt) {
-  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey, FixedClock);
   StartExceptionLog();
   EXPECT_FALSE(LogEnabled());
   try {
@@ -93,20 +89,20 @@ TEST_F(LoggerTest, RegistryKeyDecidesAndExceptionsWriteNothingWithoutIt) {
   ASSERT_EQ(key.Create(platform::RegRoot::CurrentUser, kDebugKey,
                        platform::kKeyRead | platform::kKeyWrite),
             0u);
-  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey, FixedClock);
   EXPECT_TRUE(LogEnabled());
   platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, "SOFTWARE\\Corvane", 0);
 
 #ifndef _WIN32
   // A registry that cannot be read at all counts as a missing key.
   platform::SetRegistryFile(system_.Root().Path());
-  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey);
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugKey, FixedClock);
   EXPECT_FALSE(LogEnabled());
 #endif
 }
 
 TEST_F(LoggerTest, ThrowCaughtInWorkerThreadWritesTheBlock) {
-  InitLog(true);
+  InitLog(true, FixedClock);
   StartExceptionLog();
   std::thread worker([] {
     try {
@@ -148,7 +144,7 @@ __attribute__((noinline)) void ThrowFromHiddenRoutine(int n) {
 }
 
 TEST_F(LoggerTest, BlocksOfTwoThreadsAtOnceStayWholeAndStaticRoutinesAreNamed) {
-  InitLog(true);
+  InitLog(true, FixedClock);
   StartExceptionLog();
   constexpr int kEach = 25;
   auto work = [](const std::string& who) {
@@ -200,7 +196,7 @@ TEST_F(LoggerTest, BlocksOfTwoThreadsAtOnceStayWholeAndStaticRoutinesAreNamed) {
 }
 
 TEST_F(LoggerTest, LongDescriptionIsCut) {
-  InitLog(true);
+  InitLog(true, FixedClock);
   StartExceptionLog();
   try {
     throw std::runtime_error(std::string(5000, 'x'));
@@ -215,7 +211,7 @@ TEST_F(LoggerTest, LongDescriptionIsCut) {
 }
 
 TEST_F(LoggerTest, SilentAbortHasNoFrames) {
-  InitLog(true);
+  InitLog(true, FixedClock);
   StartExceptionLog();
   try {
     throw EAbort();
@@ -230,7 +226,7 @@ TEST_F(LoggerTest, UnwritableFolderLosesTheLineQuietly) {
   test_support::WriteFileForTest(system_.Root() / "plainfile", "x");
   // A folder beneath a regular file can never be created, even by root.
   InitAppFolders(system_.Root() / "plainfile" + platform::kPathDelim + "data");
-  InitLog(true);
+  InitLog(true, FixedClock);
   StartExceptionLog();
   EXPECT_NO_THROW(LogMessage("lost", "A.B"));
   try {
@@ -242,7 +238,7 @@ TEST_F(LoggerTest, UnwritableFolderLosesTheLineQuietly) {
 
 #ifdef _WIN32
 TEST_F(LoggerTest, LockedFileLosesTheLineAndTheNextOneGetsThrough) {
-  InitLog(true);
+  InitLog(true, FixedClock);
   LogMessage("one", "A.B");
   FILE* locked = _wfsopen(std::filesystem::path(LogFileName()).c_str(), L"ab", _SH_DENYRW);
   ASSERT_NE(locked, nullptr);
@@ -278,7 +274,7 @@ TEST_F(LoggerTest, AccessViolationInWorkerThreadIsLogged) {
   EXPECT_EXIT(
       {
         InitAppFolders(data);
-        InitLog(true);
+        InitLog(true, FixedClock);
         std::signal(SIGSEGV, ExitAfterFault);  // ends the child once the log is written
         StartExceptionLog();
         std::thread worker([] {

@@ -79,8 +79,8 @@ class MainFormTest : public ::testing::Test {
   }
 
   // Creates the windows as start-up does (skins, start-up actions).
-  void Create() { windows_ = std::make_unique<TProgramWindows>(gui_, engine_, seams_); }
-  TNimbraMainForm& Form() { return *NimbraMainForm; }
+  void Create() { windows_ = std::make_unique<TProgramWindows>(seams_, engine_); }
+  TNimbraMainForm& Form() { return windows_->Main(); }
   RecordingWindow& MainWindow() { return *gui_.FindWindow(kMainFormClass); }
   void SetOption(const std::string& name, const std::string& value) {
     TOptions().SetOption(name, value);
@@ -124,7 +124,7 @@ class MainFormTest : public ::testing::Test {
   test_support::TempFolder app_;
   RecordingGui gui_;
   ScriptedEngine engine_;
-  TProgramSeams seams_;
+  TProgramSeams seams_{gui_};
   std::vector<TIPFoundEvent> lookups_;
   std::unique_ptr<TProgramWindows> windows_;
 };

@@ -135,15 +135,16 @@ class RefreshIPThreadTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
-    ResetIPLookupForTesting();
     InitLog(false);
   }
   // Starts a lookup whose reports land in found_.
   void StartLookup() {
-    new TRefreshIPThread([this](const std::string& ip) {
-      found_.push_back(ip);
-      found_on_.push_back(std::this_thread::get_id());
-    });
+    new TRefreshIPThread(
+        [this](const std::string& ip) {
+          found_.push_back(ip);
+          found_on_.push_back(std::this_thread::get_id());
+        },
+        lookup_);
   }
   bool NothingLogged() const {
     return test_support::ReadFileOrMissing(LogFileName()) == "<missing>";
@@ -153,11 +154,12 @@ class RefreshIPThreadTest : public ::testing::Test {
   InternetSettings settings_;
   std::vector<std::string> found_;
   std::vector<std::thread::id> found_on_;
+  TIPLookupSettings lookup_;
 };
 
 TEST_F(RefreshIPThreadTest, AddressAndLineEndYieldTheAddressOnTheWindowThread) {
   LocalHttpServer server({"203.0.113.7\r\n"});
-  SetIPLookupForTesting(50, server.Url());
+  lookup_ = {50, server.Url()};
   StartLookup();
   ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 
@@ -194,12 +196,12 @@ TEST_F(RefreshIPThreadTest, NothingListeningOrBlankBodyReportsNothingAndLogsNoth
   } catch (const EIPLookupError& error) {
     EXPECT_EQ(std::string(error.what()), "Cannot open URL " + closed);
   }
-  SetIPLookupForTesting(0, closed);
+  lookup_ = {0, closed};
   StartLookup();
   ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 
   LocalHttpServer blank({" \r\n\t \r\n"});
-  SetIPLookupForTesting(0, blank.Url());
+  lookup_ = {0, blank.Url()};
   StartLookup();
   ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
   EXPECT_EQ(blank.Requests().size(), 1u);
@@ -210,11 +212,11 @@ TEST_F(RefreshIPThreadTest, NothingListeningOrBlankBodyReportsNothingAndLogsNoth
 
 TEST_F(RefreshIPThreadTest, TwoLookupsStartedTogetherBothReport) {
   LocalHttpServer server({"198.51.100.1\r\n", "198.51.100.2\r\n"});
-  SetIPLookupForTesting(200, server.Url());
+  lookup_ = {200, server.Url()};
   StartLookup();
   // The other way of wiring the handler: right after construction, while the
   // thread is still waiting.
-  auto* second = new TRefreshIPThread();
+  auto* second = new TRefreshIPThread({}, lookup_);
   second->SetOnIPFound([this](const std::string& ip) { found_.push_back(ip); });
   ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
 

@@ -50,10 +50,11 @@ class SkinnedWindowsTest : public ::testing::Test {
     SetApplicationFolderForTesting("");
   }
   void Create() {
-    windows_ = std::make_unique<TProgramWindows>(gui_, engine_, seams_);
+    windows_ = std::make_unique<TProgramWindows>(seams_, engine_);
     gui_.ClearEvents();
   }
-  TNimbraMainForm& Form() { return *NimbraMainForm; }
+  TNimbraMainForm& Form() { return windows_->Main(); }
+  TMenuForm& MenuForm() { return windows_->Menu(); }
   RecordingWindow& Main() { return *gui_.FindWindow(kMainFormClass); }
   RecordingWindow& Panel() { return *gui_.FindWindow("TMenuForm"); }
   RecordingWindow& Options() { return *gui_.FindWindow("TOptionsForm"); }
@@ -70,7 +71,7 @@ class SkinnedWindowsTest : public ::testing::Test {
   test_support::TempFolder app_;
   RecordingGui gui_;
   IdleEngine engine_;
-  TProgramSeams seams_;
+  TProgramSeams seams_{gui_};
   std::unique_ptr<TProgramWindows> windows_;
 };
 
@@ -108,7 +109,7 @@ TEST_F(SkinnedWindowsTest, TheArrowAfterEachWayOfClosingThePanel) {
   EXPECT_EQ(Form().arrow.PictureHover.Source(), "res\\arrow_left_over.jpg");
 
   Click(Main(), Form().arrow);
-  Click(Panel(), MenuForm->exit_button);
+  Click(Panel(), MenuForm().exit_button);
   EXPECT_FALSE(Panel().Visible());
   EXPECT_EQ(Form().arrow.PictureNormal.Source(), "res\\arrow_left.jpg")
       << "closed by its own close button";
@@ -157,7 +158,7 @@ TEST_F(SkinnedWindowsTest, HelpFromF1TheTrayAndThePanel) {
   EXPECT_TRUE(LastEventHas(help));
   gui_.ClearEvents();
   Click(Main(), Form().arrow);
-  Click(Panel(), MenuForm->help);
+  Click(Panel(), MenuForm().help);
   EXPECT_TRUE(LastEventHas(help));
 }
 
@@ -195,7 +196,7 @@ TEST_F(SkinnedWindowsTest, OptionsRoundTripLettersAndEscape) {
     gui_.PressKey(dialog, gui::kKeyEscape);
   });
   Click(Main(), Form().arrow);
-  Click(Panel(), MenuForm->options);
+  Click(Panel(), MenuForm().options);
   EXPECT_EQ(TOptions().GetOption("SwitchPeriod", "?"), "abc");
   EXPECT_FALSE(TOptions().GetOption("Autorun", true));
 }

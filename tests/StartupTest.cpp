@@ -43,6 +43,7 @@ class StartupTest : public ::testing::Test {
                       std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "}";
     seams_.StartEventName = "Global\\NimbraStartupTestStart";
     seams_.StartAddressLookup = [](TIPFoundEvent) {};
+    seams_.WindowsCreated = [this](TProgramWindows& windows) { windows_ = &windows; };
     seams_.CreateEngine = [this](const std::string& folder) {
       engine_folder_ = folder;
       ++engines_made_;
@@ -62,15 +63,18 @@ class StartupTest : public ::testing::Test {
       if (in_loop) in_loop();
       gui_.QuitMessageLoop(0);
     });
-    return RunNimbra(gui_, seams_);
+    return RunNimbra(seams_);
   }
   RecordingWindow& MainWindow() { return *gui_.FindWindow("TNimbraMainForm"); }
+  // The running program's main window (inside Run's loop).
+  TNimbraMainForm& Main() { return windows_->Main(); }
 
   test_support::IsolatedSystem system_;
   test_support::TempFolder app_;
   std::string data_;
   RecordingGui gui_;
-  TProgramSeams seams_;
+  TProgramSeams seams_{gui_};
+  TProgramWindows* windows_ = nullptr;
   std::string engine_folder_;
   int engines_made_ = 0;
 };
@@ -89,7 +93,7 @@ TEST_F(StartupTest, AFirstRunShowsTheTutorialFirstAndStoresFirstRunBeforeIt) {
   bool started = false;
   EXPECT_EQ(Run([&] {
               shown_in_loop = MainWindow().Visible();
-              started = NimbraMainForm->Started();
+              started = Main().Started();
             }),
             0);
   EXPECT_FALSE(main_shown_during_tutorial);
@@ -121,9 +125,9 @@ TEST_F(StartupTest, AutoSwitchingWithoutAnonymity) {
   bool started = true, autoswitch = false;
   std::string caption;
   Run([&] {
-    started = NimbraMainForm->Started();
-    autoswitch = NimbraMainForm->Autoswitch();
-    caption = NimbraMainForm->StartProxy1.Caption;
+    started = Main().Started();
+    autoswitch = Main().Autoswitch();
+    caption = Main().StartProxy1.Caption;
   });
   EXPECT_FALSE(started);
   EXPECT_TRUE(autoswitch);
@@ -133,7 +137,7 @@ TEST_F(StartupTest, AutoSwitchingWithoutAnonymity) {
 TEST_F(StartupTest, LanguageDefaultsToEnglishAndTheEngineFolderIsChosen) {
   WriteOptions("StartStartup=1\r\n");
   std::string label;
-  Run([&] { label = NimbraMainForm->Proxy_Address.Caption(); });
+  Run([&] { label = Main().Proxy_Address.Caption(); });
   EXPECT_EQ(LangManager().LanguageID(), 1033);
   EXPECT_EQ(label, "Starting proxy: 0%");
   EXPECT_EQ(engine_folder_, ApplicationFolder()) << "no anon.dll anywhere: the program's folder";
@@ -154,9 +158,8 @@ TEST_F(StartupTest, ASecondStartOnlySignalsTheFirst) {
   Run([&] {
     options_before = test_support::ReadFileOrMissing(data_ + "options.ini");
     log_before = test_support::ReadFileOrMissing(LogFileName());
-    RecordingGui* same_desktop = &gui_;
-    TProgramSeams other = seams_;
-    second = RunNimbra(*same_desktop, other);
+    TProgramSeams other = seams_;  // the same desktop
+    second = RunNimbra(other);
     gui_.DeliverPostedMessages();
     shown_after = MainWindow().Visible();
     EXPECT_EQ(test_support::ReadFileOrMissing(data_ + "options.ini"), options_before);
@@ -174,7 +177,7 @@ TEST_F(StartupTest, AnUnreadableLanguageFileStopsTheProgramBeforeItsWindows) {
   WriteOptions("LanguageID=1049\r\n");
   test_support::WriteFileForTest(
       app_ / "Broken.lng", "LANGID=1049\r\n[$CONSTANTS]\r\nStart_proxy=a\r\nStart_proxy=b\r\n");
-  EXPECT_EQ(RunNimbra(gui_, seams_), 1);
+  EXPECT_EQ(RunNimbra(seams_), 1);
   EXPECT_EQ(gui_.FindWindow("TNimbraMainForm"), nullptr);
   LangManager().SetLanguageID(1033);
 }

@@ -231,10 +231,8 @@ void TMainActivator::Deactivate() {
   for (auto& activator : FActivators) activator->Deactivate();
 }
 
-namespace {
-// Created while the program starts, freed when it ends; freeing deactivates
-// nothing.
-const std::unique_ptr<TMainActivator> g_main_activator = std::make_unique<TMainActivator>();
-}  // namespace
-
-TMainActivator* const MainActivator = g_main_activator.get();
+TMainActivator& MainActivator() {
+  // Freed when the program ends; freeing deactivates nothing.
+  static TMainActivator activator;
+  return activator;
+}

@@ -102,5 +102,6 @@ class TMainActivator {
   std::vector<std::unique_ptr<TBrowserActivator>> FActivators;
 };
 
-// The process's one composite, created at start-up and freed at exit.
-extern TMainActivator* const MainActivator;
+// The process's one composite, made when first asked for (so a failure to
+// make it reaches its caller, not the process's start) and freed at exit.
+TMainActivator& MainActivator();

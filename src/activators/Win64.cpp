@@ -7,9 +7,6 @@
 
 namespace {
 
-// Taken at start-up, before any activator exists, and fixed from then on.
-const bool g_is_win64 = IsWow64();
-
 // The pseudo-handle the system gives for "the current process".
 void* CurrentProcessHandle() { return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1)); }
 
@@ -28,4 +25,9 @@ bool IsWow64() {
   return wow64 != 0;
 }
 
-bool IsWin64() { return g_is_win64; }
+bool IsWin64() {
+  // Asked once, when first needed, and fixed from then on; a failed query
+  // raises to that caller (and is asked again next time).
+  static const bool is_win64 = IsWow64();
+  return is_win64;
+}

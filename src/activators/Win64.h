@@ -14,5 +14,5 @@ class EWin64Error : public std::runtime_error {
 // "IsWow64: bad process handle" when the query fails.
 bool IsWow64();
 
-// The answer of IsWow64 taken once when the program starts.
+// The answer of IsWow64, taken once when first asked for.
 bool IsWin64();

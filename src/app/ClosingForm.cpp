@@ -1,9 +1,5 @@
 #include "app/ClosingForm.h"
 
-#include "app/MainFormUnit.h"
-
-TClosingForm* ClosingForm = nullptr;
-
 namespace {
 
 gui::WindowSpec ClosingFormSpec() {

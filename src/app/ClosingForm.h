@@ -33,5 +33,3 @@ class TClosingForm : public TSkinForm {
   void DoCommand(int ControlId) override;
   void DoCloseRequest() override;
 };
-
-extern TClosingForm* ClosingForm;

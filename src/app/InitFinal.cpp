@@ -20,26 +20,22 @@ std::unique_ptr<TEngineControl> g_tor_control;
 
 }  // namespace
 
-namespace {
-
-// Demos and tests point the address lookup at a local endpoint, so that no
-// request of theirs leaves the machine.
-void ApplyLookupFromEnvironment() {
+TProgramSeams ProgramSeamsFromEnvironment(gui::GuiSystem& Gui) {
+  TProgramSeams seams{Gui};
   const std::string url = platform::EnvironmentValue("NIMBRA_IP_LOOKUP_URL");
-  if (url.empty()) return;
-  const std::optional<std::int32_t> delay =
-      platform::ParseSignedDecimal(platform::EnvironmentValue("NIMBRA_IP_LOOKUP_DELAY_MS"));
-  SetIPLookupForTesting(delay && *delay >= 0 ? *delay : kIPLookupDelayMs, url);
+  if (!url.empty()) {
+    const std::optional<std::int32_t> delay =
+        platform::ParseSignedDecimal(platform::EnvironmentValue("NIMBRA_IP_LOOKUP_DELAY_MS"));
+    seams.IPLookup = {delay && *delay >= 0 ? *delay : kIPLookupDelayMs, url};
+  }
+  return seams;
 }
 
-}  // namespace
-
 void InitializeProgram(const TProgramSeams& Seams) {
-  ApplyLookupFromEnvironment();
   const std::string documents =
       platform::GetSpecialFolder(platform::SpecialFolder::CommonDocuments);
   InitAppFolders(documents + platform::kPathDelim + kProductName + platform::kPathDelim);
-  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugModeKey);
+  InitLogFromRegistry(platform::RegRoot::CurrentUser, kDebugModeKey, Seams.Clock);
   StartExceptionLog();
   {
     TOptions options;
@@ -70,45 +66,73 @@ void FinalizeProgram() {
   g_tor_control.reset();
 }
 
-TProgramWindows::TProgramWindows(gui::GuiSystem& Gui, TEngineControl& Engine,
-                                 const TProgramSeams& Seams) {
+bool TProgramWindows::Create(const std::function<void()>& Step) {
+  bool done = false;
+  Guarded([&] {
+    Step();
+    done = true;
+  });
+  return done;
+}
+
+TProgramWindows::TProgramWindows(const TProgramSeams& Seams, TEngineControl& Engine) {
   Application() = TApplication{};
-  TMainFormServices services{Gui, Engine, Seams.PipeName, Seams.StartEventName,
-                             Seams.StartAddressLookup};
-  // Each global is set before its window's creation handler runs, so the
-  // handlers can reach the windows made so far.
-  FMain = std::make_unique<TNimbraMainForm>(services);
-  NimbraMainForm = FMain.get();
-  Guarded([&] { FMain->FormCreate(); });
-  FMenu = std::make_unique<TMenuForm>(Gui, &FMain->Window());
-  MenuForm = FMenu.get();
-  Guarded([&] { FMenu->FormCreate(); });
-  FClosing = std::make_unique<TClosingForm>(Gui);
-  ClosingForm = FClosing.get();
-  Guarded([&] { FClosing->FormCreate(); });
-  FOptions = std::make_unique<TOptionsForm>(Gui);
-  OptionsForm = FOptions.get();
-  Guarded([&] { FOptions->FormCreate(); });
-  FTutorial = std::make_unique<TTutorialForm>(Gui);
-  TutorialForm = FTutorial.get();
-  Guarded([&] { FTutorial->FormCreate(); });
+  gui::GuiSystem& gui = Seams.Gui;
+  FMain = std::make_unique<TNimbraMainForm>(Seams, Engine);
+  TNimbraMainForm& main = *FMain;
+  Create([&] { main.FormCreate(); });
+  // Each window loads its own pictures once made; the first picture that
+  // cannot be read leaves the later ones, and the start-up actions, out.
+  bool skins = Create([&] { main.LoadSkins(); });
+
+  FMenu = std::make_unique<TMenuForm>(
+      gui, &main.Window(),
+      TMenuLinks{[this] { FOptions->ShowModal(TOptionsForm::TPage::General); },
+                 [&main] { main.ShowHelp(); }, [&main] { main.MenuPanelClosed(); }});
+  Create([&] { FMenu->FormCreate(); });
+  skins = skins && Create([&] { FMenu->LoadSkins(); });
+
+  FClosing = std::make_unique<TClosingForm>(gui);
+  Create([&] { FClosing->FormCreate(); });
+
+  FOptions = std::make_unique<TOptionsForm>(
+      gui, TOptionsLinks{[&main] { main.SetOptions(); }, [&main] { main.ShowHelp(); },
+                         [&main](const std::string& hint) { main.DisplayHint(hint); }});
+  Create([&] { FOptions->FormCreate(); });
+  main.SetCompanions(FMenu.get(), FClosing.get(), FOptions.get());
+
+  FTutorial = std::make_unique<TTutorialForm>(gui);
+  Create([&] { FTutorial->FormCreate(); });
+  // The tutorial's pictures come before the options dialog's logo.
+  skins =
+      skins && Create([&] { FTutorial->LoadSkins(); }) && Create([&] { FOptions->LoadSkins(); });
+  if (skins) Create([&] { RunStartupActions(); });
+}
+
+void TProgramWindows::RunStartupActions() {
+  {
+    TOptions options;
+    if (options.GetOption("FirstRun", false)) {
+      // Stored first, so a tutorial that never closes is still shown once.
+      options.SetOption("FirstRun", false);
+      FTutorial->ShowModal();
+    }
+  }
+  if (TOptions().GetOption("StartStartup", true)) FMain->SetStarted(true);
+  if (TOptions().GetOption("AutoSwitchStartup", true)) FMain->SetAutoswitch(true);
 }
 
 TProgramWindows::~TProgramWindows() {
-  TutorialForm = nullptr;
   FTutorial.reset();
-  OptionsForm = nullptr;
   FOptions.reset();
-  ClosingForm = nullptr;
   FClosing.reset();
-  MenuForm = nullptr;
   FMenu.reset();
-  NimbraMainForm = nullptr;
   FMain.reset();
 }
 
-int RunNimbra(gui::GuiSystem& Gui, const TProgramSeams& Seams) {
-  if (Gui.PostToWindowOfClass(kMainFormClass, ShowRequestMessage)) return 0;
+int RunNimbra(const TProgramSeams& Seams) {
+  gui::GuiSystem& gui = Seams.Gui;
+  if (gui.PostToWindowOfClass(kMainFormClass, ShowRequestMessage)) return 0;
   try {
     InitializeProgram(Seams);
   } catch (const std::exception& error) {
@@ -120,9 +144,10 @@ int RunNimbra(gui::GuiSystem& Gui, const TProgramSeams& Seams) {
   }
   int exit_code = 0;
   {
-    TProgramWindows windows(Gui, *TorControl, Seams);
-    if (Application().ShowMainForm) NimbraMainForm->Show();
-    exit_code = Gui.RunMessageLoop();
+    TProgramWindows windows(Seams, *TorControl);
+    if (Seams.WindowsCreated) Seams.WindowsCreated(windows);
+    if (Application().ShowMainForm) windows.Main().Show();
+    exit_code = gui.RunMessageLoop();
     FinalizeProgram();
   }
   return exit_code;

@@ -7,16 +7,12 @@
 #include "app/MainFormLangData.h"
 #include "app/MenuForm.h"
 #include "app/OptionsFormUnit.h"
-#include "app/Permissions.h"
-#include "app/TutorialForm.h"
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
-
-TNimbraMainForm* NimbraMainForm = nullptr;
 
 namespace {
 
@@ -60,17 +56,11 @@ std::int32_t EffectiveSwitchPeriod(std::int32_t Minutes) {
   return Minutes;
 }
 
-std::string SkinPath(const std::string& Name) {
-  return ApplicationFolder() + "res" + platform::kPathDelim + Name;
-}
-
-std::string SkinSource(const std::string& Name) { return "res\\" + Name; }
-
 // ---------------------------------------------------------------------------
 // Design
 
-TNimbraMainForm::TNimbraMainForm(const TMainFormServices& Services)
-    : TSkinForm(Services.Gui, kNimbraMainFormName, MainFormSpec()),
+TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& TorControl)
+    : TSkinForm(Seams.Gui, kNimbraMainFormName, MainFormSpec()),
       back(Add<TImage>("back", {0, 0, 330, 180})),
       ToggleAnonimityImage(Add<TJvImage>("ToggleAnonimityImage", {132, 113, 57, 29})),
       ToggleAutoSwitchImage(Add<TJvImage>("ToggleAutoSwitchImage", {196, 113, 57, 29})),
@@ -93,10 +83,11 @@ TNimbraMainForm::TNimbraMainForm(const TMainFormServices& Services)
       StartStopHotKey(*this, kStartStopShortcut),
       SwitchProxyTimer(*this, 20000, false),
       ShowProxyLoadingTimer(*this, 5000, false),
-      FServices(Services) {
-  if (!FServices.StartAddressLookup) {
-    FServices.StartAddressLookup = [](TIPFoundEvent handler) {
-      new TRefreshIPThread(std::move(handler));  // frees itself
+      FSeams(Seams),
+      FTorControl(TorControl) {
+  if (!FSeams.StartAddressLookup) {
+    FSeams.StartAddressLookup = [settings = FSeams.IPLookup](TIPFoundEvent handler) {
+      new TRefreshIPThread(std::move(handler), settings);  // frees itself
     };
   }
   DragElement = &back;
@@ -118,15 +109,15 @@ TNimbraMainForm::TNimbraMainForm(const TMainFormServices& Services)
   check.OnClick = [this] { checkClick(); };
   exit_button.OnClick = [this] { exit_buttonClick(); };
   minim.OnClick = [this] { Minimize(); };
-  about.OnClick = [] {
-    if (OptionsForm != nullptr) OptionsForm->ShowModal(TOptionsForm::TPage::About);
+  about.OnClick = [this] {
+    if (FOptionsForm != nullptr) FOptionsForm->ShowModal(TOptionsForm::TPage::About);
   };
   arrow.OnClick = [this] { ArrowClick(); };
   TrayMenu.OnPopup = [this] { TrayMenuPopup(); };
   Showprogram1.OnClick = [this] { ShowHideToggle(); };
   StartProxy1.OnClick = [this] { SetStarted(!FStarted); };
-  Options1.OnClick = [] {
-    if (OptionsForm != nullptr) OptionsForm->ShowModal(TOptionsForm::TPage::General);
+  Options1.OnClick = [this] {
+    if (FOptionsForm != nullptr) FOptionsForm->ShowModal(TOptionsForm::TPage::General);
   };
   Help1.OnClick = [this] { ShowHelp(); };
   CorvaneOnline1.OnClick = [this] {
@@ -151,9 +142,12 @@ TNimbraMainForm::TNimbraMainForm(const TMainFormServices& Services)
   UpdateHints();
 }
 
-TNimbraMainForm::~TNimbraMainForm() {
-  FormDestroy();
-  if (NimbraMainForm == this) NimbraMainForm = nullptr;
+TNimbraMainForm::~TNimbraMainForm() { FormDestroy(); }
+
+void TNimbraMainForm::SetCompanions(TMenuForm* Menu, TClosingForm* Closing, TOptionsForm* Options) {
+  FMenuForm = Menu;
+  FClosingForm = Closing;
+  FOptionsForm = Options;
 }
 
 std::optional<std::string> TNimbraMainForm::GetPropertyText(const std::string& Component,
@@ -195,7 +189,7 @@ void TNimbraMainForm::SetPropertyText(const std::string& Component, const std::s
 // Window life
 
 void TNimbraMainForm::FormCreate() {
-  AllowWindowMessage(ShowRequestMessage, MSGFLT_ADD);
+  FSeams.MessageFilter(ShowRequestMessage, MSGFLT_ADD);
   Application().Title = kProductName;
   Window().SetTitle(kProductName);
   TrayIcon.SetHint(kProductName);
@@ -217,7 +211,7 @@ void TNimbraMainForm::FormCreate() {
       Application().ShowMainForm = false;
     }
   }
-  FPipeClient = std::make_unique<TPipeClient>(FServices.PipeName, FServices.StartEventName);
+  FPipeClient = std::make_unique<TPipeClient>(FSeams.PipeName, FSeams.StartEventName);
   FPipeClient->SetOnResponse(
       [this](const void* Data, std::uint32_t DataSize) { PipeResponse(Data, DataSize); });
   FPipeClient->Start();
@@ -262,11 +256,11 @@ void TNimbraMainForm::SetStarted(bool Value) {
   if (Value == FStarted) return;
   FStarted = Value;
   if (FStarted) {
-    FServices.TorControl.StartTor();
+    FTorControl.StartTor();
     SetButtonPictures(ToggleAnonimityImage, "stop.jpg", "stop_down.jpg", "stop_over.jpg");
     StartProxy1.Caption = CatalogueText("Stop_proxy");
   } else {
-    FServices.TorControl.StopTor();
+    FTorControl.StopTor();
     SetButtonPictures(ToggleAnonimityImage, "start.jpg", "start_down.jpg", "start_over.jpg");
     StartProxy1.Caption = CatalogueText("Start_proxy");
   }
@@ -290,7 +284,7 @@ void TNimbraMainForm::SetAutoswitch(bool Value) {
 void TNimbraMainForm::UpdateIndicator() {
   std::string colour;
   if (FStarted) {
-    FProgress = FServices.TorControl.GetProgressStatus();
+    FProgress = FTorControl.GetProgressStatus();
     ShowProxyLoadingTimer.SetEnabled(true);
     if (FProgress < 100) {
       ShowStatus(CatalogueText("Starting_proxy", {FProgress}));
@@ -298,7 +292,7 @@ void TNimbraMainForm::UpdateIndicator() {
       FProxyStatus.clear();
       ShowProxyLoadingTimer.SetEnabled(false);
       ShowStatus(CatalogueText("Retirieving_ip"));
-      FServices.StartAddressLookup(
+      FSeams.StartAddressLookup(
           [this, alive = std::weak_ptr<bool>(FAlive)](const std::string& NewIP) {
             if (alive.lock()) IPFound(NewIP);
           });
@@ -364,7 +358,7 @@ void TNimbraMainForm::SetOptions() {
 void TNimbraMainForm::ApplyCloseAction() {
   // The dialog is already open (a key or the system got here again while it
   // waits): one is enough.
-  if (FTerminating || (ClosingForm != nullptr && ClosingForm->Window().InModal())) return;
+  if (FTerminating || (FClosingForm != nullptr && FClosingForm->Window().InModal())) return;
   TOptions options;
   switch (options.GetOption("X_Action", std::int32_t{kCloseActionAsk})) {
     case kCloseActionMinimize:
@@ -374,8 +368,8 @@ void TNimbraMainForm::ApplyCloseAction() {
       ConfirmExit();
       break;
     case kCloseActionAsk: {
-      if (ClosingForm == nullptr) return;
-      const int result = ClosingForm->ShowModal();
+      if (FClosingForm == nullptr) return;
+      const int result = FClosingForm->ShowModal();
       // The program was ended while the dialog was open: it gave no answer.
       if (FTerminating) return;
       options.SetOption("X_Action", std::int32_t{result});
@@ -418,7 +412,7 @@ void TNimbraMainForm::ToggleAutoSwitchImageClick() {
 }
 
 void TNimbraMainForm::SwitchProxyTimerTimer() {
-  FServices.TorControl.SendNewNym();
+  FTorControl.SendNewNym();
   UpdateIndicator();
 }
 
@@ -445,38 +439,18 @@ void TNimbraMainForm::DoCloseRequest() {
 // Presentation
 
 void TNimbraMainForm::LoadSkins() {
-  auto load_button = [](TJvImage& button, const std::string& pressed, const std::string& hover) {
-    if (!pressed.empty())
-      button.PicturePressed.LoadFromFile(SkinPath(pressed), SkinSource(pressed));
-    if (!hover.empty()) button.PictureHover.LoadFromFile(SkinPath(hover), SkinSource(hover));
-    button.SetDefaultState();
-  };
   back.LoadPicture(SkinPath("Main.jpg"), SkinSource("Main.jpg"));
-  load_button(ToggleAnonimityImage, "start_down.jpg", "start_over.jpg");
-  load_button(ToggleAutoSwitchImage, "auto_switch_down.jpg", "auto_switch_over.jpg");
-  load_button(check, "check_down.jpg", "check_over.jpg");
-  load_button(arrow, "", "arrow_left_over.jpg");
-  load_button(exit_button, "exit_down.jpg", "exit_over.jpg");
-  load_button(about, "about_down.jpg", "about_over.jpg");
-  load_button(minim, "minim_down.jpg", "minim_over.jpg");
-  if (MenuForm != nullptr) {
-    MenuForm->back.LoadPicture(SkinPath("menu_form.jpg"), SkinSource("menu_form.jpg"));
-    load_button(MenuForm->options, "options_down.jpg", "options_over.jpg");
-    load_button(MenuForm->help, "help_down.jpg", "help_over.jpg");
-    load_button(MenuForm->exit_button, "menu_form_exit_down.jpg", "menu_form_exit_over.jpg");
-  }
-  if (TutorialForm != nullptr) {
-    TutorialForm->back.LoadPicture(SkinPath("TutorialForm.jpg"), SkinSource("TutorialForm.jpg"));
-    load_button(TutorialForm->exit_button, "menu_form_exit_down.jpg", "menu_form_exit_over.jpg");
-    load_button(TutorialForm->ok_button, "Tutorial_OK_down.jpg", "Tutorial_OK_over.jpg");
-  }
-  if (OptionsForm != nullptr) {
-    OptionsForm->about_logo.LoadFromFile(SkinPath("about_logo.jpg"), SkinSource("about_logo.jpg"));
-  }
+  ToggleAnonimityImage.LoadSkinPictures("start_down.jpg", "start_over.jpg");
+  ToggleAutoSwitchImage.LoadSkinPictures("auto_switch_down.jpg", "auto_switch_over.jpg");
+  check.LoadSkinPictures("check_down.jpg", "check_over.jpg");
+  arrow.LoadSkinPictures("", "arrow_left_over.jpg");
+  exit_button.LoadSkinPictures("exit_down.jpg", "exit_over.jpg");
+  about.LoadSkinPictures("about_down.jpg", "about_over.jpg");
+  minim.LoadSkinPictures("minim_down.jpg", "minim_over.jpg");
 }
 
 void TNimbraMainForm::UpdateArrow() {
-  const bool shown = MenuForm != nullptr && MenuForm->Visible();
+  const bool shown = FMenuForm != nullptr && FMenuForm->Visible();
   if (shown) {
     SetButtonPictures(arrow, "arrow_right.jpg", "", "arrow_right_over.jpg");
   } else {
@@ -484,14 +458,21 @@ void TNimbraMainForm::UpdateArrow() {
   }
 }
 
+void TNimbraMainForm::MenuPanelClosed() {
+  ArrowClick();
+  arrow.PictureNormal.LoadFromFile(SkinPath("arrow_left.jpg"), SkinSource("arrow_left.jpg"));
+  arrow.SetDefaultState();
+  arrow.Invalidate();
+}
+
 void TNimbraMainForm::ArrowClick() {
-  if (MenuForm == nullptr) return;
-  if (MenuForm->Visible()) {
-    MenuForm->Hide();
+  if (FMenuForm == nullptr) return;
+  if (FMenuForm->Visible()) {
+    FMenuForm->Hide();
   } else {
     const gui::Rect bounds = Window().Bounds();
-    MenuForm->PlaceBeside(bounds.left, bounds.top, bounds.height);
-    MenuForm->Show();
+    FMenuForm->PlaceBeside(bounds.left, bounds.top, bounds.height);
+    FMenuForm->Show();
   }
   UpdateArrow();
 }
@@ -519,16 +500,16 @@ void TNimbraMainForm::ShowHideToggle() {
 
 void TNimbraMainForm::Minimize() {
   TrayIcon.HideApplication();
-  if (MenuForm != nullptr && MenuForm->Visible()) {
-    MenuForm->Hide();
+  if (FMenuForm != nullptr && FMenuForm->Visible()) {
+    FMenuForm->Hide();
     UpdateArrow();
   }
 }
 
 void TNimbraMainForm::DisplayHint(const std::string& Hint) {
-  if (Window().Active() || OptionsForm == nullptr) return;
+  if (Window().Active() || FOptionsForm == nullptr) return;
   const std::size_t bar = Hint.find('|');
-  OptionsForm->SetStatusText(bar == std::string::npos ? Hint : Hint.substr(bar + 1));
+  FOptionsForm->SetStatusText(bar == std::string::npos ? Hint : Hint.substr(bar + 1));
 }
 
 void TNimbraMainForm::DoDragStart() {
@@ -538,7 +519,7 @@ void TNimbraMainForm::DoDragStart() {
 
 void TNimbraMainForm::DoMoved(const gui::Rect& Bounds) {
   // The panel follows the window whether it is shown or not.
-  if (MenuForm != nullptr) MenuForm->MoveBy(Bounds.left - LastLeft, Bounds.top - LastTop);
+  if (FMenuForm != nullptr) FMenuForm->MoveBy(Bounds.left - LastLeft, Bounds.top - LastTop);
   LastLeft = Bounds.left;
   LastTop = Bounds.top;
 }

@@ -12,14 +12,14 @@
 #include <string>
 
 #include "app/MainFormLangData.h"
-#include "app/RefreshIPThread.h"
+#include "app/OptionsFormUnit.h"
+#include "app/ProgramSeams.h"
+#include "base/Product.h"
 #include "engine/TorControl.h"
 #include "pipe/PipeClient.h"
 #include "ui/DKLang.h"
 #include "ui/Forms.h"
 
-// The product name: title, caption, tray tooltip, start-up entry, data folder.
-inline constexpr char kProductName[] = "Nimbra";
 inline constexpr char kMainFormClass[] = "TNimbraMainForm";
 // Posted by a second start of the program: show yourself.
 inline constexpr std::uint32_t ShowRequestMessage = 9;
@@ -30,38 +30,25 @@ inline constexpr std::int32_t kDefaultSwitchPeriod = 30;
 // The longest period whose milliseconds fit the timer (about 24.8 days).
 inline constexpr std::int32_t kMaxSwitchPeriod = 35791;
 inline constexpr char kAddressCheckPage[] = "http://ip.corvane.com/";
-inline constexpr char kMakerSite[] = "http://www.corvane.com/";
 
-// What the window needs from outside; tests replace the pipe names and the
-// lookup.
-struct TMainFormServices {
-  gui::GuiSystem& Gui;
-  TEngineControl& TorControl;
-  std::string PipeName = kServicePipeName;
-  std::string StartEventName = kServiceStartEventName;
-  // Starts one address lookup that reports through the handler; by default a
-  // TRefreshIPThread.
-  std::function<void(TIPFoundEvent)> StartAddressLookup;
-};
+class TMenuForm;
+class TClosingForm;
 
 // The minutes of "SwitchPeriod" as the timer takes them (a value that is not
 // a whole number has already read as 30): a negative period is no period and
 // gives 30 as well; more than the timer can hold gives the longest it can.
 std::int32_t EffectiveSwitchPeriod(std::int32_t Minutes);
 
-// A skin picture's path: the application folder's "res" folder + `Name`.
-std::string SkinPath(const std::string& Name);
-// The name a picture goes by in descriptions: "res\" + `Name`.
-std::string SkinSource(const std::string& Name);
-
 class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
  public:
-  explicit TNimbraMainForm(const TMainFormServices& Services);
+  TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& TorControl);
   ~TNimbraMainForm() override;
 
   // The creation handler (after the design is loaded and translated).
   void FormCreate();
   void FormDestroy();
+  // The windows made after this one, which its handlers open and follow.
+  void SetCompanions(TMenuForm* Menu, TClosingForm* Closing, TOptionsForm* Options);
 
   bool Started() const { return FStarted; }
   bool Autoswitch() const { return FAutoswitch; }
@@ -78,7 +65,11 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
   void ConfirmExit();
 
   // Presentation.
+  // This window's start-up pictures; a picture that cannot be read raises,
+  // and the pictures after it stay unloaded.
   void LoadSkins();
+  // The menu panel was closed with its own close button.
+  void MenuPanelClosed();
   void UpdateArrow();
   void ShowHelp();
   void TrayMenuPopup();
@@ -150,7 +141,11 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
   void SetButtonPictures(TJvImage& Button, const std::string& Normal, const std::string& Pressed,
                          const std::string& Hover);
 
-  TMainFormServices FServices;
+  TProgramSeams FSeams;
+  TEngineControl& FTorControl;
+  TMenuForm* FMenuForm = nullptr;
+  TClosingForm* FClosingForm = nullptr;
+  TOptionsForm* FOptionsForm = nullptr;
   bool FStarted = false;
   bool FAutoswitch = false;
   std::int32_t FProgress = 0;
@@ -162,6 +157,3 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
   // Lookups still under way when the window goes report to nobody.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
-
-// The program's main window while it exists.
-extern TNimbraMainForm* NimbraMainForm;

@@ -1,10 +1,5 @@
 #include "app/MenuForm.h"
 
-#include "app/MainFormUnit.h"
-#include "app/OptionsFormUnit.h"
-
-TMenuForm* MenuForm = nullptr;
-
 namespace {
 
 gui::WindowSpec MenuFormSpec(gui::Window* owner) {
@@ -21,24 +16,34 @@ gui::WindowSpec MenuFormSpec(gui::Window* owner) {
 
 }  // namespace
 
-TMenuForm::TMenuForm(gui::GuiSystem& Gui, gui::Window* Owner)
+TMenuForm::TMenuForm(gui::GuiSystem& Gui, gui::Window* Owner, TMenuLinks Links)
     : TSkinForm(Gui, "MenuForm", MenuFormSpec(Owner)),
       back(Add<TImage>("back", {-1, 0, 457, 207})),
       options(Add<TJvImage>("options", {15, 40, 103, 45})),
       help(Add<TJvImage>("help", {15, 142, 103, 45})),
-      exit_button(Add<TJvImage>("exit_button", {433, 7, 10, 10})) {
+      exit_button(Add<TJvImage>("exit_button", {433, 7, 10, 10})),
+      FLinks(std::move(Links)) {
   back.AutoSize = true;
   DragElement = &back;
-  options.OnClick = [] {
-    if (OptionsForm != nullptr) OptionsForm->ShowModal(TOptionsForm::TPage::General);
+  options.OnClick = [this] {
+    if (FLinks.ShowOptions) FLinks.ShowOptions();
   };
-  help.OnClick = [] {
-    if (NimbraMainForm != nullptr) NimbraMainForm->ShowHelp();
+  help.OnClick = [this] {
+    if (FLinks.ShowHelp) FLinks.ShowHelp();
   };
-  exit_button.OnClick = [this] { exit_buttonClick(); };
+  exit_button.OnClick = [this] {
+    if (FLinks.Closed) FLinks.Closed();
+  };
 }
 
 void TMenuForm::FormCreate() { Window().SetRoundRectRegion(0, 0, 456, 208, 25, 26); }
+
+void TMenuForm::LoadSkins() {
+  back.LoadPicture(SkinPath("menu_form.jpg"), SkinSource("menu_form.jpg"));
+  options.LoadSkinPictures("options_down.jpg", "options_over.jpg");
+  help.LoadSkinPictures("help_down.jpg", "help_over.jpg");
+  exit_button.LoadSkinPictures("menu_form_exit_down.jpg", "menu_form_exit_over.jpg");
+}
 
 void TMenuForm::PlaceBeside(int Left, int Top, int Height) {
   const int width = Window().Bounds().width;
@@ -53,13 +58,4 @@ void TMenuForm::MoveBy(int DX, int DY) {
   if (DX == 0 && DY == 0) return;
   const gui::Rect bounds = Window().Bounds();
   Window().SetPosition({bounds.left + DX, bounds.top + DY});
-}
-
-void TMenuForm::exit_buttonClick() {
-  if (NimbraMainForm == nullptr) return;
-  NimbraMainForm->ArrowClick();
-  NimbraMainForm->arrow.PictureNormal.LoadFromFile(SkinPath("arrow_left.jpg"),
-                                                   SkinSource("arrow_left.jpg"));
-  NimbraMainForm->arrow.SetDefaultState();
-  NimbraMainForm->arrow.Invalidate();
 }

@@ -1,12 +1,24 @@
 // The menu panel that slides out at the main window's left edge.
 #pragma once
 
+#include <functional>
+
 #include "ui/Forms.h"
+
+// What the panel's buttons do outside it.
+struct TMenuLinks {
+  std::function<void()> ShowOptions;
+  std::function<void()> ShowHelp;
+  // Its own close button was pressed.
+  std::function<void()> Closed;
+};
 
 class TMenuForm : public TSkinForm {
  public:
-  explicit TMenuForm(gui::GuiSystem& Gui, gui::Window* Owner);
+  TMenuForm(gui::GuiSystem& Gui, gui::Window* Owner, TMenuLinks Links);
   void FormCreate();
+  // Its start-up pictures; raises at the first that cannot be read.
+  void LoadSkins();
 
   // Places the panel beside the main window at (Left, Top) with `Height`:
   // to its left, overlapping by one pixel, or below it where there is no
@@ -21,7 +33,5 @@ class TMenuForm : public TSkinForm {
   TJvImage& exit_button;
 
  private:
-  void exit_buttonClick();
+  TMenuLinks FLinks;
 };
-
-extern TMenuForm* MenuForm;

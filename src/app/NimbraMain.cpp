@@ -4,5 +4,5 @@
 
 int main() {
   std::unique_ptr<gui::GuiSystem> gui = gui::CreateDefaultGui();
-  return RunNimbra(*gui);
+  return RunNimbra(ProgramSeamsFromEnvironment(*gui));
 }

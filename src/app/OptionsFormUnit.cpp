@@ -1,9 +1,6 @@
 #include "app/OptionsFormUnit.h"
 
-#include "app/MainFormUnit.h"
 #include "base/OptionsUnit.h"
-
-TOptionsForm* OptionsForm = nullptr;
 
 namespace {
 
@@ -24,7 +21,8 @@ constexpr int kCancelResult = 2;
 
 }  // namespace
 
-TOptionsForm::TOptionsForm(gui::GuiSystem& Gui) : TSkinForm(Gui, "OptionsForm", OptionsFormSpec()) {
+TOptionsForm::TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links)
+    : TSkinForm(Gui, "OptionsForm", OptionsFormSpec()), FLinks(std::move(Links)) {
   using gui::ControlKind;
   // Only the tab strip is the system's control; the page's frame is drawn
   // over the dialog's own background, so every page control sits on one
@@ -84,6 +82,10 @@ gui::Control& TOptionsForm::Add(gui::ControlKind Kind, int Id, gui::Rect Bounds,
 
 void TOptionsForm::FormCreate() {}
 
+void TOptionsForm::LoadSkins() {
+  about_logo.LoadFromFile(SkinPath("about_logo.jpg"), SkinSource("about_logo.jpg"));
+}
+
 void TOptionsForm::ShowPage(TPage Page) {
   Window().FindControl(PageControl)->SetSelected(Page == TPage::General ? 0 : 1);
   for (int id : FGeneralControls) Window().FindControl(id)->SetVisible(Page == TPage::General);
@@ -127,14 +129,14 @@ void TOptionsForm::DoCommand(int ControlId) {
     case ok2:
       // A failed write leaves the dialog open, with what was written so far.
       GetOptionsFromGUI();
-      if (NimbraMainForm != nullptr) NimbraMainForm->SetOptions();
+      if (FLinks.ApplyOptions) FLinks.ApplyOptions();
       Window().EndModal(kOkResult);
       break;
     case CancelButton:
       Window().EndModal(kCancelResult);
       break;
     case HelpButton:
-      if (NimbraMainForm != nullptr) NimbraMainForm->ShowHelp();
+      if (FLinks.ShowHelp) FLinks.ShowHelp();
       break;
     case LinkLabel1:
       Gui().ShellOpen(&Window(), kMakerSite, gui::ShowCommand::Hidden);
@@ -154,7 +156,7 @@ void TOptionsForm::DoCloseRequest() { Window().EndModal(kCancelResult); }
 
 bool TOptionsForm::DoKeyDown(int Key, std::uint16_t /*Shift*/) {
   if (Key != gui::kKeyF1) return false;
-  if (NimbraMainForm != nullptr) NimbraMainForm->ShowHelp();
+  if (FLinks.ShowHelp) FLinks.ShowHelp();
   return true;
 }
 
@@ -163,5 +165,5 @@ void TOptionsForm::DoPointerOverControl(int ControlId) {
   for (const auto& [id, text] : FHints) {
     if (id == ControlId) hint = text;
   }
-  if (NimbraMainForm != nullptr) NimbraMainForm->DisplayHint(hint);
+  if (FLinks.DisplayHint) FLinks.DisplayHint(hint);
 }

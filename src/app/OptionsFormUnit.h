@@ -2,7 +2,18 @@
 // product's "About" page.
 #pragma once
 
+#include <functional>
+
 #include "ui/Forms.h"
+
+// What the dialog does outside itself.
+struct TOptionsLinks {
+  // The options were stored: apply them.
+  std::function<void()> ApplyOptions;
+  std::function<void()> ShowHelp;
+  // The pointer is over a control with this hint ("" for none).
+  std::function<void(const std::string& Hint)> DisplayHint;
+};
 
 class TOptionsForm : public TSkinForm {
  public:
@@ -33,8 +44,10 @@ class TOptionsForm : public TSkinForm {
     LinkLabel3,
   };
 
-  explicit TOptionsForm(gui::GuiSystem& Gui);
+  TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links);
   void FormCreate();
+  // The About page's logo; raises when it cannot be read.
+  void LoadSkins();
   // Makes `Page` current and shows the dialog modally; true after OK.
   bool ShowModal(TPage Page);
   void SetOptionsToGUI();
@@ -56,10 +69,10 @@ class TOptionsForm : public TSkinForm {
   std::vector<std::pair<int, std::string>> FHints;
   std::vector<int> FGeneralControls;
   std::vector<int> FAboutControls;
+  TOptionsLinks FLinks;
 };
 
-extern TOptionsForm* OptionsForm;
-
+inline constexpr char kMakerSite[] = "http://www.corvane.com/";
 inline constexpr char kProductVersion[] = "Version 1.4";
 inline constexpr char kProductPage[] = "http://www.corvane.com/products/nimbra/index.html";
 inline constexpr char kSupportMail[] = "mailto:support@corvane.com?subject=Nimbra";

@@ -7,15 +7,25 @@ namespace {
 
 using FilterProc = int(PLATFORM_STDCALL*)(std::uint32_t, std::uint32_t);
 
-// Looked up once at start-up; systems older than the filter lack the export.
-FilterProc g_filter = reinterpret_cast<FilterProc>(
-    platform::GetSystemSymbol("user32.dll", "ChangeWindowMessageFilter"));
+void* SystemFilterProc() {
+  static void* const proc = platform::GetSystemSymbol("user32.dll", "ChangeWindowMessageFilter");
+  return proc;
+}
 
 }  // namespace
 
-std::uint32_t AllowWindowMessage(std::uint32_t Message, std::uint16_t Action) {
-  if (g_filter == nullptr) return 0;
-  return static_cast<std::uint32_t>(g_filter(Message, Action));
+TWindowMessageFilter WindowMessageFilterFrom(void* Proc) {
+  const auto filter = reinterpret_cast<FilterProc>(Proc);
+  return [filter](std::uint32_t Message, std::uint16_t Action) -> std::uint32_t {
+    if (filter == nullptr) return 0;
+    return static_cast<std::uint32_t>(filter(Message, Action));
+  };
 }
 
-void SetWindowMessageFilterForTesting(void* proc) { g_filter = reinterpret_cast<FilterProc>(proc); }
+TWindowMessageFilter SystemWindowMessageFilter() {
+  return WindowMessageFilterFrom(SystemFilterProc());
+}
+
+std::uint32_t AllowWindowMessage(std::uint32_t Message, std::uint16_t Action) {
+  return SystemWindowMessageFilter()(Message, Action);
+}

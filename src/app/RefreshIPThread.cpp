@@ -11,9 +11,6 @@
 
 namespace {
 
-std::mutex g_seam_mutex;
-int g_delay_ms = kIPLookupDelayMs;
-std::string g_url = kIPLookupUrl;
 std::atomic<int> g_running{0};
 
 // Blanks and control characters, as the trim of a chunk removes them.
@@ -54,7 +51,8 @@ std::string FetchUrlText(const std::string& Url) {
   return result;
 }
 
-TRefreshIPThread::TRefreshIPThread(TIPFoundEvent OnIPFound) : FIPFound(std::move(OnIPFound)) {
+TRefreshIPThread::TRefreshIPThread(TIPFoundEvent OnIPFound, TIPLookupSettings Settings)
+    : FSettings(std::move(Settings)), FIPFound(std::move(OnIPFound)) {
   ++g_running;
   SetFreeOnTerminate(true);
   Start();
@@ -73,16 +71,9 @@ TIPFoundEvent TRefreshIPThread::OnIPFound() const {
 }
 
 void TRefreshIPThread::Execute() {
-  int delay_ms;
-  std::string url;
-  {
-    std::lock_guard<std::mutex> lock(g_seam_mutex);
-    delay_ms = g_delay_ms;
-    url = g_url;
-  }
   try {
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    FFoundIP = FetchUrlText(url);
+    std::this_thread::sleep_for(std::chrono::milliseconds(FSettings.DelayMs));
+    FFoundIP = FetchUrlText(FSettings.Url);
   } catch (...) {
     // The user is never told; the exception log has seen it already.
     FFoundIP.clear();
@@ -94,13 +85,5 @@ void TRefreshIPThread::DoIPFound() {
   const TIPFoundEvent handler = OnIPFound();
   if (handler) handler(FFoundIP);
 }
-
-void SetIPLookupForTesting(int DelayMs, const std::string& Url) {
-  std::lock_guard<std::mutex> lock(g_seam_mutex);
-  g_delay_ms = DelayMs;
-  g_url = Url;
-}
-
-void ResetIPLookupForTesting() { SetIPLookupForTesting(kIPLookupDelayMs, kIPLookupUrl); }
 
 int RunningIPLookups() { return g_running.load(); }

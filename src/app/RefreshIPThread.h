@@ -34,6 +34,12 @@ inline constexpr std::size_t kMaxIPLookupReply = 64 * 1024;
 // ("Unable to initialize Wininet", "Cannot open URL <Url>").
 std::string FetchUrlText(const std::string& Url);
 
+// Where a lookup fetches the address, and how long it waits first.
+struct TIPLookupSettings {
+  int DelayMs = kIPLookupDelayMs;
+  std::string Url = kIPLookupUrl;
+};
+
 // One lookup per thread. The thread starts at once and frees itself when it
 // ends; OnIPFound runs at most once, on the window thread (synchronized, the
 // worker waiting), and only with a non-empty text.
@@ -41,7 +47,7 @@ class TRefreshIPThread : public TThread {
  public:
   // Starts the thread at once. Pass the handler here rather than setting it
   // afterwards: it is then in place before the thread can report.
-  explicit TRefreshIPThread(TIPFoundEvent OnIPFound = {});
+  explicit TRefreshIPThread(TIPFoundEvent OnIPFound = {}, TIPLookupSettings Settings = {});
   ~TRefreshIPThread() override;
 
   // Must happen while the thread is still inside its delay (the thread frees
@@ -55,14 +61,11 @@ class TRefreshIPThread : public TThread {
  private:
   void DoIPFound();
 
+  TIPLookupSettings FSettings;
   std::string FFoundIP;
   mutable std::mutex handler_mutex_;
   TIPFoundEvent FIPFound;
 };
 
-// Test seams: the delay and the URL every lookup started afterwards uses, and
-// the number of lookup threads not yet ended. ResetIPLookupForTesting goes
-// back to kIPLookupDelayMs and kIPLookupUrl.
-void SetIPLookupForTesting(int DelayMs, const std::string& Url);
-void ResetIPLookupForTesting();
+// The number of lookup threads not yet ended.
 int RunningIPLookups();

@@ -1,10 +1,5 @@
 #include "app/TutorialForm.h"
 
-#include "app/MainFormUnit.h"
-#include "base/OptionsUnit.h"
-
-TTutorialForm* TutorialForm = nullptr;
-
 namespace {
 
 gui::WindowSpec TutorialFormSpec() {
@@ -32,18 +27,10 @@ TTutorialForm::TTutorialForm(gui::GuiSystem& Gui)
   exit_button.OnClick = [this] { Close(); };
 }
 
-void TTutorialForm::FormCreate() {
-  Window().SetRoundRectRegion(2, 0, 615, 530, 24, 28);
-  if (NimbraMainForm == nullptr) return;
-  NimbraMainForm->LoadSkins();
-  {
-    TOptions options;
-    if (options.GetOption("FirstRun", false)) {
-      // Stored first, so a tutorial that never closes is still shown once.
-      options.SetOption("FirstRun", false);
-      Window().ShowModal();
-    }
-  }
-  if (TOptions().GetOption("StartStartup", true)) NimbraMainForm->SetStarted(true);
-  if (TOptions().GetOption("AutoSwitchStartup", true)) NimbraMainForm->SetAutoswitch(true);
+void TTutorialForm::FormCreate() { Window().SetRoundRectRegion(2, 0, 615, 530, 24, 28); }
+
+void TTutorialForm::LoadSkins() {
+  back.LoadPicture(SkinPath("TutorialForm.jpg"), SkinSource("TutorialForm.jpg"));
+  exit_button.LoadSkinPictures("menu_form_exit_down.jpg", "menu_form_exit_over.jpg");
+  ok_button.LoadSkinPictures("Tutorial_OK_down.jpg", "Tutorial_OK_over.jpg");
 }

@@ -1,5 +1,5 @@
-// The first-run tutorial: one skinned page. Its creation is also when the
-// skins of all windows are loaded and the start-up actions run.
+// The first-run tutorial: one skinned page, shown modally by the start-up
+// actions on a first run.
 #pragma once
 
 #include "ui/Forms.h"
@@ -7,10 +7,12 @@
 class TTutorialForm : public TSkinForm {
  public:
   explicit TTutorialForm(gui::GuiSystem& Gui);
-  // Sets the outline, loads every window's skin and runs the start-up
-  // actions (the tutorial on a first run, anonymity on, auto-switching on).
-  // A picture that cannot be read stops it there.
+  // Sets the outline.
   void FormCreate();
+  // Its start-up pictures; raises at the first that cannot be read.
+  void LoadSkins();
+  // Shows the page modally until either button closes it.
+  void ShowModal() { Window().ShowModal(); }
 
   TImage& back;
   TJvImage& ok_button;
@@ -19,5 +21,3 @@ class TTutorialForm : public TSkinForm {
  private:
   void Close() { Window().EndModal(1); }
 };
-
-extern TTutorialForm* TutorialForm;

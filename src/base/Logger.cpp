@@ -19,6 +19,7 @@ using LineWriter = void (*)(const std::string& line);
 bool g_log_enabled = false;
 std::string g_log_file_name;
 LineWriter g_line_writer = nullptr;
+TLogClock g_clock = platform::Now;
 
 // Opened, appended to and closed for every line, so a crash loses at most the
 // line being written. A line that cannot be written is dropped.
@@ -71,7 +72,7 @@ void ExceptionNotifier(const platform::RaisedException& e) {
   if (!g_log_enabled) return;
   std::lock_guard<std::recursive_mutex> lock(g_write_mutex);
   WriteLine("");
-  WriteLine(FormatLogStamp(platform::Now(), platform::TimeSeparator()));
+  WriteLine(FormatLogStamp(g_clock(), platform::TimeSeparator()));
   WriteLine(Description(e));
   WriteLine("STACK TOP-----------------------------");
   for (const platform::StackFrame& frame : e.frames) WriteLine(FrameLine(frame));
@@ -87,13 +88,14 @@ std::string FormatLogStamp(const platform::LocalTime& t, char sep) {
   return buffer;
 }
 
-void InitLog(bool Enabled) {
+void InitLog(bool Enabled, TLogClock Clock) {
+  g_clock = Clock ? std::move(Clock) : TLogClock(platform::Now);
   g_line_writer = FileLineWriter;
   g_log_file_name = DataFolder() + platform::ExtractFileName(platform::ExecutablePath()) + ".log";
   g_log_enabled = Enabled;
 }
 
-void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath) {
+void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath, TLogClock Clock) {
   bool exists = false;
   try {
     platform::RegKey key;
@@ -101,7 +103,7 @@ void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath) 
   } catch (...) {
     exists = false;  // an unreadable key counts as absent
   }
-  InitLog(exists);
+  InitLog(exists, std::move(Clock));
 }
 
 void StartExceptionLog() {
@@ -112,7 +114,7 @@ void StartExceptionLog() {
 void LogMessage(const std::string& Message, const std::string& Source) {
   if (!g_log_enabled) return;
   try {
-    const std::string line = FormatLogStamp(platform::Now(), platform::TimeSeparator()) + " " +
+    const std::string line = FormatLogStamp(g_clock(), platform::TimeSeparator()) + " " +
                              EscapeControlCharacters(Source) + ": " +
                              EscapeControlCharacters(Message);
     std::lock_guard<std::recursive_mutex> lock(g_write_mutex);

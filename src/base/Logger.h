@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "platform/Clock.h"
@@ -16,13 +17,19 @@ class EAbort : public std::exception {
   const char* what() const noexcept override { return "Operation aborted"; }
 };
 
+// Where the stamps' time comes from: the system's clock unless a program
+// (a test) passes another.
+using TLogClock = std::function<platform::LocalTime()>;
+
 // Sets the line writer to the file writer, the file name from the data folder
-// and the executable's name, and whether lines are written at all.
-void InitLog(bool Enabled);
+// and the executable's name, whether lines are written at all, and the clock
+// of the stamps.
+void InitLog(bool Enabled, TLogClock Clock = platform::Now);
 
 // InitLog with whether `KeyPath` exists under `RootKey`; an unreadable key
 // counts as absent.
-void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath);
+void InitLogFromRegistry(platform::RegRoot RootKey, const std::string& KeyPath,
+                         TLogClock Clock = platform::Now);
 
 // Installs the exception notifier; it writes only while logging is on.
 void StartExceptionLog();

@@ -1,8 +1,6 @@
 // Local wall-clock time with milliseconds, and the locale's time separator.
 #pragma once
 
-#include <functional>
-
 namespace platform {
 
 struct LocalTime {
@@ -19,8 +17,5 @@ LocalTime Now();
 
 // The separator the user's locale puts between hours, minutes and seconds.
 char TimeSeparator();
-
-// Replaces the clock for tests; an empty function restores the system clock.
-void SetClockForTesting(std::function<LocalTime()> clock);
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 // ProxyRevert: switches the proxy settings of the system, of every Opera
 // opera6.ini and of every Firefox profile off, and exits. It reads no
-// command line and keeps nothing between runs: MainActivator, created at
-// start-up, has nothing saved, so its Deactivate writes "no proxy" everywhere.
+// command line and keeps nothing between runs: MainActivator, new in this
+// process, has nothing saved, so its Deactivate writes "no proxy" everywhere.
 #include <exception>
 
 #include "activators/ProxyActivators.h"
@@ -13,7 +13,7 @@ const char kProgramName[] = "ProxyRevert";
 
 int main() {
   try {
-    MainActivator->Deactivate();
+    MainActivator().Deactivate();
   } catch (const std::exception& error) {
     // The browsers after the failing one are left alone; the user is told why.
     platform::ShowErrorBox(kProgramName, error.what());

@@ -48,6 +48,12 @@ void TImage::Paint(gui::Canvas& Canvas) const {
 
 void TJvImage::SetDefaultState() { SetState(TState::Normal); }
 
+void TJvImage::LoadSkinPictures(const std::string& Pressed, const std::string& Hover) {
+  if (!Pressed.empty()) PicturePressed.LoadFromFile(SkinPath(Pressed), SkinSource(Pressed));
+  if (!Hover.empty()) PictureHover.LoadFromFile(SkinPath(Hover), SkinSource(Hover));
+  SetDefaultState();
+}
+
 void TJvImage::SetState(TState State) {
   if (FState == State) return;
   FState = State;

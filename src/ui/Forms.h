@@ -92,6 +92,10 @@ class TJvImage : public TGraphicElement {
   TState State() const { return FState; }
   // Back to the normal picture (or nothing), at once.
   void SetDefaultState();
+  // Loads the pressed, then the hover picture of the skin (an empty name
+  // loads none), then sets the default state. Raises EPictureError at the
+  // first picture that cannot be read.
+  void LoadSkinPictures(const std::string& Pressed, const std::string& Hover);
   // The picture shown now, or null.
   const TPicture* Shown() const;
 

@@ -7,7 +7,9 @@
 // jpeglib.h wants the standard I/O declarations first.
 #include <jpeglib.h>
 
+#include "base/AppFolders.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -93,3 +95,9 @@ void TPicture::LoadFromFile(const std::string& path, const std::string& source) 
   if (!bytes) throw EPictureError("Cannot open file \"" + path + "\"");
   FBitmap = std::make_shared<const gui::Bitmap>(DecodeJpeg(*bytes, source));
 }
+
+std::string SkinPath(const std::string& Name) {
+  return ApplicationFolder() + "res" + platform::kPathDelim + Name;
+}
+
+std::string SkinSource(const std::string& Name) { return "res\\" + Name; }

@@ -17,6 +17,11 @@ class EPictureError : public std::runtime_error {
 // EPictureError on anything libjpeg refuses.
 gui::Bitmap DecodeJpeg(const std::string& bytes, const std::string& source);
 
+// A skin picture's path: the application folder's "res" folder + `Name`.
+std::string SkinPath(const std::string& Name);
+// The name a picture goes by in descriptions: "res\" + `Name`.
+std::string SkinSource(const std::string& Name);
+
 // A picture slot of an element: empty, or a decoded bitmap shared by every
 // slot that holds the same load.
 class TPicture {

@@ -88,10 +88,10 @@ int main(int argc, char** argv) {
   std::printf("pipehost: waiting for \"%s\"\n", pipe_name.c_str());
 
   if (!lookup_url.empty()) {
-    SetIPLookupForTesting(lookup_delay_ms, lookup_url);
     std::printf("pipehost: looking up the external address in %d ms\n", lookup_delay_ms);
     new TRefreshIPThread(
-        [](const std::string& ip) { std::printf("pipehost: external address: %s\n", ip.c_str()); });
+        [](const std::string& ip) { std::printf("pipehost: external address: %s\n", ip.c_str()); },
+        TIPLookupSettings{lookup_delay_ms, lookup_url});
   }
 
   // Ends the loop once the client has stopped and no lookup is left.
