@@ -25,8 +25,8 @@ struct TProgramSeams {
   std::string StartEventName = kServiceStartEventName;
   // Where and after how long a lookup fetches the address.
   TIPLookupSettings IPLookup;
-  // Starts one address lookup that reports through the handler; none: a
-  // TRefreshIPThread with IPLookup.
+  // Starts one address lookup that reports through the handler; none: the
+  // window's TAddressLookups with IPLookup.
   std::function<void(TIPFoundEvent)> StartAddressLookup;
   TWindowMessageFilter MessageFilter = SystemWindowMessageFilter();
   TLogClock Clock = platform::Now;
