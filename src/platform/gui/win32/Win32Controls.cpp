@@ -252,6 +252,9 @@ void Win32Window::Command(WPARAM wparam, LPARAM lparam) {
   const int code = HIWORD(wparam);
   if (lparam == 0) {
     // From the dialog keys: IDOK without a default button, IDCANCEL for Esc.
+    // Anything else without a control (a menu, an accelerator, another
+    // program) names nothing of ours.
+    if (DialogKeysWindow() != hwnd_) return;
     Win32Control* target = id == IDCANCEL ? cancel_button_ : id == IDOK ? default_button_ : nullptr;
     if (target != nullptr && IsWindowEnabled(target->Handle())) events_.Command(target->Id());
     return;

@@ -7,8 +7,11 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +35,10 @@ inline constexpr UINT kTrayIconId = 1;
 // it is made on this timer, which fires only when no paint is pending, so
 // a window shown at start paints first. Forms number their timers from 1.
 inline constexpr UINT_PTR kTrayAddTimer = 0x7E01;
+// Posted to itself by a window that got one of its WindowSpec::messages: the
+// event follows once what is queued before it has been seen, so a flood of
+// the same message costs one event.
+inline constexpr UINT kListedMessageDue = WM_APP + 0x62;
 
 // ---- The system (Win32GuiSystem.cpp) ------------------------------------------
 
@@ -92,6 +99,11 @@ bool RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure);
 // and dispatch. Shared by the main loop and the modal loops.
 void DispatchOne(MSG& message);
 int RunLoop();
+
+// The window whose dialog keys (Enter, Esc) IsDialogMessageW is working on
+// now, or null: a command without a control (IDOK, IDCANCEL) counts only
+// from there.
+HWND DialogKeysWindow();
 
 // ---- Controls (Win32Controls.cpp) ---------------------------------------------
 
@@ -228,6 +240,11 @@ class Win32Window : public Window {
   void MouseButton(UINT message, LPARAM lparam);
   void Activate(WPARAM wparam);
   void SetPointerControl(int id);
+  // A WM_TIMER for `id`: whether it is one the window armed and not more
+  // often than that timer ticks.
+  bool TimerDue(UINT_PTR id);
+  // One of WindowSpec::messages arrived; the event comes once per flood.
+  void ListedMessage(UINT message);
   // The whole window's size for the client size asked for.
   RECT Frame() const;
   void ApplyRegion();
@@ -270,9 +287,21 @@ class Win32Window : public Window {
   bool tracking_mouse_ = false;
   bool mouse_pressed_ = false;
   int pointer_control_ = 0;
+  // The timers armed with SetTimer, each with a budget of ticks that grows
+  // by one per interval up to two: a timer never ticks more often, so a
+  // WM_TIMER beyond the budget was posted by someone else.
+  struct ArmedTimer {
+    std::uint32_t interval_ms = 0;
+    double budget = 1;
+    std::chrono::steady_clock::time_point since;
+  };
+  std::map<int, ArmedTimer> timers_;
+  // Listed messages whose event is queued (kListedMessageDue).
+  std::set<UINT> listed_pending_;
   std::vector<int> hot_keys_;
   bool tray_wanted_ = false;
   bool tray_added_ = false;
+  bool tray_add_armed_ = false;  // kTrayAddTimer runs
   std::wstring tray_hint_;
   bool modal_ = false;
   bool modal_ended_ = false;

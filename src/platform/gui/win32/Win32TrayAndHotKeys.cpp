@@ -48,8 +48,8 @@ bool Win32Window::AddTrayIcon(const std::string& hint) {
   tray_wanted_ = true;
   tray_hint_ = W(hint);
   if (tray_added_) return CallTray(NIM_MODIFY);
-  return ::SetTimer(hwnd_, kTrayAddTimer, USER_TIMER_MINIMUM, nullptr) != 0 ||
-         (tray_added_ = CallTray(NIM_ADD));
+  tray_add_armed_ = ::SetTimer(hwnd_, kTrayAddTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+  return tray_add_armed_ || (tray_added_ = CallTray(NIM_ADD));
 }
 
 void Win32Window::SetTrayHint(const std::string& hint) {
@@ -60,12 +60,15 @@ void Win32Window::SetTrayHint(const std::string& hint) {
 void Win32Window::RemoveTrayIcon() {
   if (hwnd_ == nullptr) return;
   ::KillTimer(hwnd_, kTrayAddTimer);
+  tray_add_armed_ = false;
   if (tray_added_) CallTray(NIM_DELETE);
   tray_added_ = false;
   tray_wanted_ = false;
 }
 
 void Win32Window::AddTrayIconNow() {
+  if (!tray_add_armed_) return;
+  tray_add_armed_ = false;
   ::KillTimer(hwnd_, kTrayAddTimer);
   if (tray_wanted_ && !tray_added_) tray_added_ = CallTray(NIM_ADD);
 }

@@ -7,6 +7,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -237,11 +239,43 @@ RECT Win32Window::Frame() const {
 // On the window, never on the thread: thread messages are lost in modal
 // loops.
 void Win32Window::SetTimer(int id, std::uint32_t interval_ms) {
-  ::SetTimer(Realize(), static_cast<UINT_PTR>(id), interval_ms, nullptr);
+  if (::SetTimer(Realize(), static_cast<UINT_PTR>(id), interval_ms, nullptr) == 0) {
+    timers_.erase(id);
+    return;
+  }
+  // The system raises shorter intervals to its minimum.
+  timers_[id] = {std::max<std::uint32_t>(interval_ms, USER_TIMER_MINIMUM), 1,
+                 std::chrono::steady_clock::now()};
 }
 
 void Win32Window::KillTimer(int id) {
+  timers_.erase(id);
   if (hwnd_ != nullptr) ::KillTimer(hwnd_, static_cast<UINT_PTR>(id));
+}
+
+// Any program can post WM_TIMER to our window: only the ids armed here count,
+// and each no more often than its timer ticks. The budget gains one tick per
+// interval and holds at most two, so a tick that came late followed by one
+// on time both pass, while a flood gets at most one more.
+bool Win32Window::TimerDue(UINT_PTR id) {
+  const auto found = id <= INT_MAX ? timers_.find(static_cast<int>(id)) : timers_.end();
+  if (found == timers_.end()) return false;
+  ArmedTimer& timer = found->second;
+  const auto now = std::chrono::steady_clock::now();
+  const double elapsed_ms = std::chrono::duration<double, std::milli>(now - timer.since).count();
+  timer.since = now;
+  timer.budget = std::min(2.0, timer.budget + elapsed_ms / timer.interval_ms);
+  if (timer.budget < 1) return false;
+  timer.budget -= 1;
+  return true;
+}
+
+void Win32Window::ListedMessage(UINT message) {
+  if (!listed_pending_.insert(message).second) return;
+  if (PostMessageW(hwnd_, kListedMessageDue, message, 0) == FALSE) {
+    listed_pending_.erase(message);
+    events_.Message(message);
+  }
 }
 
 bool Win32Window::PreviewKey(const MSG& message) {
@@ -280,7 +314,14 @@ LRESULT CALLBACK Win32Window::Procedure(HWND handle, UINT message, WPARAM wparam
 
 LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   if (std::find(spec_.messages.begin(), spec_.messages.end(), message) != spec_.messages.end()) {
-    events_.Message(message);
+    ListedMessage(message);
+    return 0;
+  }
+  if (message == kListedMessageDue) {
+    // Only for a message that is pending: anyone could post this one too.
+    if (listed_pending_.erase(static_cast<UINT>(wparam)) != 0) {
+      events_.Message(static_cast<std::uint32_t>(wparam));
+    }
     return 0;
   }
   if (message == TaskbarCreatedMessage()) {
@@ -355,12 +396,16 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
       if (wparam == kTrayAddTimer) {
         AddTrayIconNow();
-        return 0;
+      } else if (TimerDue(wparam)) {
+        events_.Timer(static_cast<int>(wparam));
       }
-      events_.Timer(static_cast<int>(wparam));
       return 0;
     case WM_HOTKEY:
-      events_.HotKey(static_cast<int>(wparam));
+      // Only the ids registered here (the system's own are negative).
+      if (std::any_of(hot_keys_.begin(), hot_keys_.end(),
+                      [&](int id) { return static_cast<WPARAM>(id) == wparam; })) {
+        events_.HotKey(static_cast<int>(wparam));
+      }
       return 0;
     case kTrayMessage:
       Tray(lparam);
@@ -498,9 +543,25 @@ void Win32Window::Activate(WPARAM wparam) {
 
 // ---- The message loops ------------------------------------------------------
 
+namespace {
+
+HWND g_dialog_keys_window = nullptr;
+
+bool IsKeyMessage(UINT message) {
+  return message == WM_KEYDOWN || message == WM_SYSKEYDOWN || message == WM_CHAR ||
+         message == WM_SYSCHAR;
+}
+
+}  // namespace
+
+HWND DialogKeysWindow() { return g_dialog_keys_window; }
+
 void DispatchOne(MSG& message) {
   HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
   Win32Window* window = root != nullptr ? Win32Window::FromHandle(root) : nullptr;
+  // DispatchMessageW calls a WM_TIMER's lParam as a timer procedure: we set
+  // none, so one that names code was posted by someone else.
+  if (window != nullptr && message.message == WM_TIMER && message.lParam != 0) return;
   if (window != nullptr && message.hwnd != root) {
     if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
         window->PreviewKey(message)) {
@@ -514,9 +575,12 @@ void DispatchOne(MSG& message) {
   }
   // Tab, Enter, Esc and mnemonics among the controls. The handler may have
   // deleted the window above, so look it up again.
-  if (window != nullptr && Win32Window::FromHandle(root) == window && window->HasControls() &&
-      IsDialogMessageW(root, &message)) {
-    return;
+  if (window != nullptr && Win32Window::FromHandle(root) == window && window->HasControls()) {
+    const HWND outer = g_dialog_keys_window;
+    g_dialog_keys_window = IsKeyMessage(message.message) ? root : nullptr;
+    const BOOL eaten = IsDialogMessageW(root, &message);
+    g_dialog_keys_window = outer;
+    if (eaten) return;
   }
   TranslateMessage(&message);
   DispatchMessageW(&message);
