@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/beast/http/error.hpp>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -53,10 +52,15 @@ bool IsForwardedMethod(http::verb verb) {
   }
 }
 
+// A chunk's size line: hexadecimal digits and CRLF.
 std::string HexSize(std::size_t size) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%zx\r\n", size);
-  return text;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), kDigits[size & 0xF]);
+    size >>= 4;
+  } while (size != 0);
+  return digits + "\r\n";
 }
 
 }  // namespace
@@ -538,18 +542,31 @@ void ProxySession::OnResponseHeader() {
   response_head_ = ForwardedResponseHeader(status, reason, response, out, client_keep_alive_,
                                            client_http11_, /*keep_length=*/true);
   response_started_ = true;
-  net::async_write(
-      client_, net::buffer(response_head_),
-      [self = shared_from_this(), epoch = epoch_, has_body](const error_code& ec, std::size_t) {
-        if (self->closed_ || epoch != self->epoch_) return;
-        if (ec) return self->Close();
-        self->Touch();
-        if (!has_body) {
-          self->response_done_ = true;
-          return self->FinishExchange();
-        }
-        self->StartPump(self->down_);
-      });
+  // The body bytes that came with the header go out with it, in one write:
+  // a small answer then costs the browser one read, not two.
+  std::size_t with_header = 0;
+  if (has_body && !down_.parse_response && !down_.chunk_out) {
+    with_header = upstream_in_.size();
+    if (down_.bounded) {
+      with_header = static_cast<std::size_t>(std::min<std::uint64_t>(with_header, down_.remaining));
+      down_.remaining -= with_header;
+    }
+  }
+  const std::array<net::const_buffer, 2> buffers = {
+      net::buffer(response_head_), net::buffer(upstream_in_.data().data(), with_header)};
+  net::async_write(client_, buffers,
+                   [self = shared_from_this(), epoch = epoch_, has_body, with_header](
+                       const error_code& ec, std::size_t) {
+                     if (self->closed_ || epoch != self->epoch_) return;
+                     if (ec) return self->Close();
+                     self->Touch();
+                     self->upstream_in_.consume(with_header);
+                     if (!has_body) {
+                       self->response_done_ = true;
+                       return self->FinishExchange();
+                     }
+                     self->StartPump(self->down_);
+                   });
 }
 
 void ProxySession::FailUpstream(int status, const std::string& reason) {
