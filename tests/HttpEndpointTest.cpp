@@ -423,7 +423,8 @@ TEST_F(HttpEndpointTest, OversizedHeadersAre431AndLongRequestLines414) {
 
 TEST_F(HttpEndpointTest, SocksFailuresBecomeGatewayAnswers) {
   HttpEndpointConfig config = Config();
-  config.connect_timeout = std::chrono::milliseconds(300);
+  // Long enough for a loaded machine's handshake, short for the silent one.
+  config.connect_timeout = std::chrono::milliseconds(1000);
   StartEndpoint(config);
   const std::vector<std::pair<std::uint8_t, unsigned>> cases = {
       {1, 502}, {2, 502}, {3, 502}, {4, 502}, {5, 502}, {6, 504}, {0x7f, 502}};
@@ -460,8 +461,8 @@ TEST_F(HttpEndpointTest, SocksFailuresBecomeGatewayAnswers) {
 
 TEST_F(HttpEndpointTest, HostileBrowsersAreTimedOutNotWaitedFor) {
   HttpEndpointConfig config = Config();
-  config.header_timeout = std::chrono::milliseconds(300);
-  config.idle_timeout = std::chrono::milliseconds(300);
+  config.header_timeout = std::chrono::milliseconds(600);
+  config.idle_timeout = std::chrono::milliseconds(600);
   StartEndpoint(config);
 
   // A header that trickles in and never ends.
