@@ -1,4 +1,4 @@
-// Loopback peers for the HTTP endpoint's tests and benchmark: a blocking
+// Loopback peers for the HTTP endpoint's tests: a blocking
 // connection with bounded waits, a recording SOCKS5 server that carries
 // every destination to one local port, and a small HTTP origin. All run on
 // threads of their own in the test's process and listen on 127.0.0.1 only.
