@@ -19,6 +19,9 @@ packages=(
   fonts-wqy-microhei locales
   # The Windows installer.
   nsis
+  # The service's HTTP endpoint (Asio and Beast, header-only, for both
+  # platforms), and the proxy its benchmark measures against.
+  libboost1.74-dev privoxy
 )
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
