@@ -27,6 +27,8 @@ packages=(
   # The censor of the private network's bridge test, and its client's
   # request through SOCKS.
   nftables curl
+  # Unpacks the Windows installer to check what it carries.
+  7zip
 )
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
