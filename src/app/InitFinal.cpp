@@ -7,6 +7,7 @@
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "platform/ErrorBox.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
@@ -80,6 +81,22 @@ TProgramWindows::TProgramWindows(gui::GuiSystem& Gui, TEngineControl& Engine,
   FMain = std::make_unique<TNimbraMainForm>(services);
   NimbraMainForm = FMain.get();
   Guarded([&] { FMain->FormCreate(); });
+  // The main window's handler swallows the window thread's errors; a window
+  // the system will not make is not one of them: the program ends.
+  Application().OnException = [this, &Gui,
+                               others = Application().OnException](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const gui::WindowError& refused) {
+      if (FRefusedWindow.empty()) {
+        FRefusedWindow = refused.what();
+        Gui.QuitMessageLoop(1);
+      }
+      return;
+    } catch (...) {
+    }
+    if (others) others(error);
+  };
   FMenu = std::make_unique<TMenuForm>(Gui, &FMain->Window());
   MenuForm = FMenu.get();
   Guarded([&] { FMenu->FormCreate(); });
@@ -95,6 +112,7 @@ TProgramWindows::TProgramWindows(gui::GuiSystem& Gui, TEngineControl& Engine,
 }
 
 TProgramWindows::~TProgramWindows() {
+  Application().OnException = nullptr;
   TutorialForm = nullptr;
   FTutorial.reset();
   OptionsForm = nullptr;
@@ -119,11 +137,21 @@ int RunNimbra(gui::GuiSystem& Gui, const TProgramSeams& Seams) {
     return 1;
   }
   int exit_code = 0;
-  {
+  std::string refused;
+  try {
     TProgramWindows windows(Gui, *TorControl, Seams);
-    if (Application().ShowMainForm) NimbraMainForm->Show();
+    if (windows.RefusedWindow().empty() && Application().ShowMainForm) NimbraMainForm->Show();
+    // Returns at once when a window was refused before it started.
     exit_code = Gui.RunMessageLoop();
+    refused = windows.RefusedWindow();
     FinalizeProgram();
+  } catch (const gui::WindowError& error) {
+    refused = error.what();
   }
-  return exit_code;
+  if (refused.empty()) return exit_code;
+  // Without its windows the program cannot go on: it says so and ends.
+  FinalizeProgram();
+  LogMessage("Window not created: " + refused, "InitFinal.RunNimbra");
+  platform::ShowErrorBox(kProductName, "Nimbra cannot open its window and ends: " + refused);
+  return 1;
 }

@@ -45,7 +45,14 @@ class TProgramWindows {
   TProgramWindows(const TProgramWindows&) = delete;
   TProgramWindows& operator=(const TProgramWindows&) = delete;
 
+  // The reason the system gave for the first window it would not make after
+  // the main window's creation (made when first needed, inside a handler);
+  // empty while none was refused. A refusal asks the message loop to end
+  // with exit code 1.
+  const std::string& RefusedWindow() const { return FRefusedWindow; }
+
  private:
+  std::string FRefusedWindow;
   std::unique_ptr<TNimbraMainForm> FMain;
   std::unique_ptr<class TMenuForm> FMenu;
   std::unique_ptr<class TClosingForm> FClosing;
