@@ -612,6 +612,52 @@ TEST_F(Win32GuiTest, PopupMenuDismissedReturnsZero) {
   EXPECT_EQ(window->PopupMenu(items, {50, 50}), 0);
 }
 
+// ---- Windows the system will not make ------------------------------------------------
+
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wparam, LPARAM lparam) {
+  return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
+  // A refusal that sets no error must not be reported with an error left
+  // over from an earlier call.
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestRefused";
+  layout.messages = {9};  // made at once
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+  std::string reason;
+  try {
+    gui_->NewWindow(layout, events);
+  } catch (const gui::WindowError& error) {
+    reason = error.what();
+  }
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(reason.rfind("window NimbraTestRefused not created, ", 0), 0u) << reason;
+  EXPECT_EQ(reason.find("1411"), std::string::npos) << reason;
+  EXPECT_EQ(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
+
+  // Allowed again, the same class makes its window.
+  auto window = gui_->NewWindow(layout, events);
+  EXPECT_NE(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
+}
+
+TEST_F(Win32GuiTest, ClassOfTheSameNameWithAnotherProcedureIsNotTakenForOurs) {
+  WNDCLASSEXW other = {};
+  other.cbSize = sizeof(other);
+  other.lpfnWndProc = DefWindowProcW;
+  other.hInstance = GetModuleHandleW(nullptr);
+  other.lpszClassName = L"NimbraTestForeignClass";
+  ASSERT_NE(RegisterClassExW(&other), 0);
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestForeignClass";
+  EXPECT_THROW(gui_->NewWindow(layout, events), gui::WindowError);
+  UnregisterClassW(L"NimbraTestForeignClass", GetModuleHandleW(nullptr));
+}
+
 // ---- Messages from other programs ------------------------------------------------
 
 // What the flood tests arm, and what they post that the window never armed.

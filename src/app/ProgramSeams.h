@@ -18,7 +18,7 @@
 struct TProgramSeams {
   explicit TProgramSeams(gui::GuiSystem& Backend) : Gui(Backend) {}
 
-  gui::GuiSystem& Gui;
+  std::reference_wrapper<gui::GuiSystem> Gui;
   // The engine controller for the engine folder; none: a TTorControl.
   std::function<std::unique_ptr<TEngineControl>(const std::string& TorDLLFolder)> CreateEngine;
   std::string PipeName = kServicePipeName;

@@ -5,7 +5,6 @@
 // The common controls after windows.h.
 #include <commctrl.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,18 @@ void Win32Control::Realize(HWND parent) {
   const DWORD style =
       (recipe_.style & ~WS_VISIBLE) | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED);
   const bool status_bar = spec_.kind == ControlKind::StatusBar;
+  SetLastError(ERROR_SUCCESS);
   handle_ = CreateWindowExW(
       recipe_.ex_style, recipe_.class_name, status_bar ? L"" : W(text_).c_str(), style,
       recipe_.bounds.left, recipe_.bounds.top, recipe_.bounds.width, recipe_.bounds.height, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec_.id + kControlIdBase)), Instance(),
       nullptr);
   if (handle_ == nullptr) {
-    throw std::runtime_error("control " + std::to_string(spec_.id) + " not created, error " +
-                             std::to_string(GetLastError()));
+    const DWORD error = GetLastError();
+    throw WindowError("control " + std::to_string(spec_.id) + " of " + owner_.ClassName() +
+                      " not created, " +
+                      (error != ERROR_SUCCESS ? "error " + std::to_string(error)
+                                              : std::string("no error given")));
   }
   SendMessageW(handle_, WM_SETFONT,
                reinterpret_cast<WPARAM>(CachedFont(spec_.style, spec_.kind == ControlKind::Link)),

@@ -92,8 +92,10 @@ std::unordered_map<HWND, Win32Window*>& Windows();
 std::vector<HWND>& HandlesInHandler();
 
 DWORD StyleBits(WindowStyle style);
-// Registers the window class `name` of this module unless it is already.
-bool RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure);
+// Registers the window class `name` of this module with `procedure` unless
+// it is already; its atom, or 0 (the system's error set) when the system
+// refused or a class of that name has another procedure.
+ATOM RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure);
 
 // Key previews, dialog keys and pointer changes, then the usual translation
 // and dispatch. Shared by the main loop and the modal loops.
@@ -190,6 +192,7 @@ class Win32Window : public Window {
   static Win32Window* FromHandle(HWND handle);
 
   HWND Handle() const { return hwnd_; }
+  const std::string& ClassName() const { return spec_.class_name; }
   bool HasControls() const { return !controls_.empty(); }
 
   // Window

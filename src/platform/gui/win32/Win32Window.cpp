@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <stdexcept>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,10 +71,11 @@ DWORD StyleBits(WindowStyle style) {
   return WS_POPUP;
 }
 
-bool RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure) {
-  WNDCLASSEXW existing = {};
-  existing.cbSize = sizeof(existing);
-  if (GetClassInfoExW(Instance(), name.c_str(), &existing)) return true;
+ATOM RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure) {
+  // The classes this module registered, by name: asked once each.
+  static std::map<std::wstring, ATOM> registered;
+  const auto found = registered.find(name);
+  if (found != registered.end()) return found->second;
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
   // Double clicks for the tray icon's callback; painting covers everything,
@@ -86,18 +87,32 @@ bool RegisterClassOnDemand(const std::wstring& name, WNDPROC procedure) {
   window_class.hIconSm = ProgramIcon();
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.lpszClassName = name.c_str();
-  return RegisterClassExW(&window_class) != 0;
+  ATOM atom = RegisterClassExW(&window_class);
+  if (atom == 0 && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+    // Ours only if its windows would reach our procedure: a class of that
+    // name that another module made global would make windows we cannot
+    // drive.
+    WNDCLASSEXW existing = {};
+    existing.cbSize = sizeof(existing);
+    atom = static_cast<ATOM>(GetClassInfoExW(Instance(), name.c_str(), &existing));
+    if (atom != 0 && existing.lpfnWndProc != procedure) {
+      SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+      return 0;
+    }
+  }
+  if (atom != 0) registered.emplace(name, atom);
+  return atom;
 }
 
 // ---- The window object ------------------------------------------------------------
 
 Win32Window::Win32Window(const WindowSpec& layout, WindowEvents& events)
     : spec_(layout), events_(events), background_(CreateSolidBrush(ToColorRef(layout.background))) {
-  if (!RegisterClassOnDemand(W(layout.class_name), &Win32Window::Procedure)) {
+  if (RegisterClassOnDemand(W(layout.class_name), &Win32Window::Procedure) == 0) {
     const DWORD error = GetLastError();
     DeleteObject(background_);
-    throw std::runtime_error("window class " + layout.class_name + " not registered, error " +
-                             std::to_string(error));
+    throw WindowError("window class " + layout.class_name + " not registered, error " +
+                      std::to_string(error));
   }
   if (!spec_.messages.empty()) {
     try {
@@ -139,23 +154,27 @@ HWND Win32Window::Realize() {
   const RECT frame = Frame();
   HWND owner = nullptr;
   if (spec_.owner != nullptr) owner = static_cast<Win32Window*>(spec_.owner)->Realize();
-  // WM_NCCREATE binds the object and sets hwnd_.
+  // WM_NCCREATE binds the object and sets hwnd_. Not every way to fail sets
+  // an error: one set by an earlier call must not be taken for the reason.
+  SetLastError(ERROR_SUCCESS);
   const HWND created = CreateWindowExW(0, W(spec_.class_name).c_str(), W(spec_.title).c_str(),
                                        StyleBits(spec_.style), spec_.position.x, spec_.position.y,
                                        frame.right - frame.left, frame.bottom - frame.top, owner,
                                        nullptr, Instance(), this);
   const DWORD error = GetLastError();
   if (created == nullptr) {
+    std::string reason =
+        "window " + spec_.class_name + " not created, " +
+        (error != ERROR_SUCCESS ? "error " + std::to_string(error) : std::string("no error given"));
     // A window that got as far as WM_NCCREATE and was then destroyed leaves
     // a handle behind that must not be used (as another window's owner).
+    if (hwnd_ != nullptr) reason += " (destroyed while being made)";
     hwnd_ = nullptr;
-    std::string reason =
-        "window " + spec_.class_name + " not created, error " + std::to_string(error);
     if (owner != nullptr && !IsWindow(owner)) {
       reason += " (its owner " + static_cast<Win32Window*>(spec_.owner)->spec_.class_name +
                 " is no longer a window)";
     }
-    throw std::runtime_error(reason);
+    throw WindowError(reason);
   }
   Windows()[hwnd_] = this;
   if (region_.set) ApplyRegion();
