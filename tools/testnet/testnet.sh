@@ -175,7 +175,7 @@ V3AuthDistDelay 4
 EOF
 }
 
-# Where the nodes listen and send from, for firewall rules.
+# Where the nodes listen, and their addresses, for firewall rules.
 write_endpoints() {
   local dir=$1 node role address orport dirport name
   : >"$dir/authority-endpoints.new"
