@@ -571,33 +571,39 @@ TEST_F(ScriptedReplyTest, OnlyCheckedBridgesReachTheEngine) {
   const std::string good =
       "obfs4 192.0.2.7:443 CDF2E852BF539B82BD10E27E9115A31734E378C2 "
       "cert=qUVQ0srL1JI/vO6V6m/24anYXiJD3QP2HgzUKQtQ7GRqqUvs7P+tG43RtAqdhLOALP7DJQ iat-mode=0";
-  ScriptedEngine engine({"250 OK", "250 OK"});
-  const std::string bad[] = {
-      good + "\nControlPort 9051", good + "\rControlPort 9051", good + " #",
-      std::string(1 << 20, 'x'),   "ControlPort 9051",          "obfs4 192.0.2.7:443"};
-  for (const std::string& text : bad) {
-    const TBridgeCheck check = ChangeBridges(*control_, true, TBridgeSource::Custom, text, options);
-    EXPECT_FALSE(check.Ok());
-    EXPECT_EQ(check.LineNumber, 1);
+  {
+    ScriptedEngine engine({"250 OK", "250 OK"});
+    const std::pair<std::string, int> bad[] = {{good + "\nControlPort 9051", 2},
+                                               {good + "\rControlPort 9051", 1},
+                                               {good + " #", 1},
+                                               {std::string(1 << 20, 'x'), 1},
+                                               {"ControlPort 9051", 1},
+                                               {"\r\nobfs4 192.0.2.7:443", 2}};
+    for (const auto& [text, line] : bad) {
+      const TBridgeCheck check =
+          ChangeBridges(*control_, true, TBridgeSource::Custom, text, options);
+      EXPECT_FALSE(check.Ok());
+      EXPECT_EQ(check.LineNumber, line) << check.Message();
+      EXPECT_FALSE(platform::FileExists(options));
+    }
+    // Many lines: refused by number, nothing sent either.
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += good + "\r\n";
+    EXPECT_EQ(ChangeBridges(*control_, true, TBridgeSource::Custom, many, options).Fault,
+              TBridgeFault::TooManyLines);
     EXPECT_FALSE(platform::FileExists(options));
-  }
-  // Many lines: refused by number, nothing sent either.
-  std::string many;
-  for (int i = 0; i < 10000; ++i) many += good + "\r\n";
-  EXPECT_EQ(ChangeBridges(*control_, true, TBridgeSource::Custom, many, options).Fault,
-            TBridgeFault::TooManyLines);
-  EXPECT_FALSE(platform::FileExists(options));
-  EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
 
-  ASSERT_TRUE(ChangeBridges(*control_, true, TBridgeSource::Custom, good, options).Ok());
-  const std::vector<std::string> received = engine.Received();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0], "AUTHENTICATE\r\n");
-  EXPECT_EQ(received[1], "SETCONF UseBridges=1 ClientTransportPlugin=\"obfs4 exec " +
-                             Obfs4ProxyPath(folder_) + "\" Bridge=\"" + good + "\"\r\n");
-  EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName),
-            "UseBridges 1\r\nClientTransportPlugin obfs4 exec " + Obfs4ProxyPath(folder_) +
-                "\r\nBridge " + good + "\r\n");
+    ASSERT_TRUE(ChangeBridges(*control_, true, TBridgeSource::Custom, good, options).Ok());
+    const std::vector<std::string> received = engine.Received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], "AUTHENTICATE\r\n");
+    EXPECT_EQ(received[1], "SETCONF UseBridges=1 ClientTransportPlugin=\"obfs4 exec " +
+                               Obfs4ProxyPath(folder_) + "\" Bridge=\"" + good + "\"\r\n");
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName),
+              "UseBridges 1\r\nClientTransportPlugin obfs4 exec " + Obfs4ProxyPath(folder_) +
+                  "\r\nBridge " + good + "\r\n");
+  }
 
   // Off: the engine is told, and the next start has no bridges.
   ScriptedEngine off({"250 OK", "250 OK"});
@@ -622,7 +628,7 @@ TEST_F(ScriptedReplyTest, BootstrapProblemIsKeptBesideTheProgress) {
   EXPECT_THAT(LogEntries(), ElementsAre(std::string(kProgressSource) +
                                         "Bootstrap problem: TIMEOUT, Connection timed out (2)"));
   {
-    ScriptedEngine engine({"250 OK", "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=10"});
+    ScriptedEngine engine({"250 OK", "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=10 TAG=conn_done"});
     EXPECT_EQ(control_->GetProgressStatus(), 10);
   }
   EXPECT_FALSE(control_->LastBootstrapPhase().IsProblem());
