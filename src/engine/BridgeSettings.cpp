@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "platform/ShortPath.h"
 #include "platform/SysError.h"
 #include "platform/Text.h"
 
@@ -103,10 +104,12 @@ TBridgeCheck SaveBridgeSettings(bool Enabled, TBridgeSource Source, std::string_
 }
 
 std::string Obfs4ProxyPath(const std::string& EngineFolder) {
-  const std::string beside_engine =
-      platform::IncludeTrailingDelimiter(EngineFolder) + kTransportProgram;
-  if (platform::FileExists(beside_engine)) return beside_engine;
-  return ApplicationFolder() + kTransportProgram;
+  std::string path = platform::IncludeTrailingDelimiter(EngineFolder) + kTransportProgram;
+  if (!platform::FileExists(path)) path = ApplicationFolder() + kTransportProgram;
+  // The engine splits its plug-in line at blanks ("Program Files"): the
+  // short form has none.
+  if (path.find(' ') != std::string::npos) path = platform::ShortPath(path);
+  return path;
 }
 
 std::string BridgeDefaultsText(const TBridgeSettings& Settings,

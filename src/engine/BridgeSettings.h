@@ -48,7 +48,8 @@ TBridgeCheck SaveBridgeSettings(bool Enabled, TBridgeSource Source, std::string_
                                 const std::string& OptionsFile = "");
 
 // The transport program for obfs4 bridges: obfs4proxy beside the engine
-// library, else beside the program.
+// library, else beside the program; in its short form when the path holds
+// a blank, which the engine's plug-in line cannot carry.
 std::string Obfs4ProxyPath(const std::string& EngineFolder);
 
 // The defaults file's text for `Settings`: empty when bridges are off, else
