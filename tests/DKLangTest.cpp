@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/MainFormLangData.h"
+#include "engine/BridgeLines.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
@@ -48,7 +49,7 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   ASSERT_FALSE(table.empty()) << "the program holds no DKLANG_CONSTS";
   TDKLang_Constants constants;
   constants.LoadFromBytes(table);
-  ASSERT_EQ(constants.Count(), 11);
+  ASSERT_EQ(constants.Count(), 36);
   EXPECT_EQ(constants.Item(0).Name, "After_closing_you_not_anonymous");
   EXPECT_LT(constants.IndexOfName("Starting_proxy"), constants.IndexOfName("Start_proxy"));
   EXPECT_EQ(constants.Item(constants.IndexOfName("Dont_show_me_again")).Value,
@@ -58,6 +59,23 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   EXPECT_NE(constants.IndexOfName("Retirieving_ip"), -1);
   // Stored as sorted, so writing the catalogue back gives the same bytes.
   EXPECT_EQ(constants.SaveToBytes(), table);
+}
+
+// The options dialog shows each refusal of the bridge checker by its
+// catalogue name: none may be missing from the table.
+TEST(DKLangConstantsTest, EveryBridgeFaultHasItsText) {
+  TDKLang_Constants constants;
+  constants.LoadFromBytes(BuiltInTable());
+  for (int fault = static_cast<int>(TBridgeFault::NoLines);
+       fault <= static_cast<int>(TBridgeFault::ExtraWord); ++fault) {
+    const std::string key = BridgeFaultKey(static_cast<TBridgeFault>(fault));
+    EXPECT_NE(constants.IndexOfName(key), -1) << fault << " " << key;
+  }
+  for (const char* key : {"Bridge_line_refused", "Network_unreachable", "Use_bridges",
+                          "Built_in_bridges", "Custom_bridges", "Bridges_group"}) {
+    EXPECT_NE(constants.IndexOfName(key), -1) << key;
+  }
+  EXPECT_EQ(constants.Item(constants.IndexOfName("Bridge_line_refused")).DefValue, "Line %d: %s");
 }
 
 TEST(DKLangConstantsTest, NamesAreSortedFoldedAndHeldOnce) {

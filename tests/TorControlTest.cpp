@@ -563,4 +563,75 @@ TEST_F(ScriptedReplyTest, ControlCharactersOfRepliesAreEscapedInTheLog) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 2) << "two lines, each with its CR LF";
 }
 
+// A refused bridge text stores nothing and sends nothing: the first
+// connection the engine sees is the accepted change, one SETCONF with every
+// value quoted, and the engine folder's defaults file says the same.
+TEST_F(ScriptedReplyTest, OnlyCheckedBridgesReachTheEngine) {
+  const std::string options = system_.Root() / "options.ini";
+  const std::string good =
+      "obfs4 192.0.2.7:443 CDF2E852BF539B82BD10E27E9115A31734E378C2 "
+      "cert=qUVQ0srL1JI/vO6V6m/24anYXiJD3QP2HgzUKQtQ7GRqqUvs7P+tG43RtAqdhLOALP7DJQ iat-mode=0";
+  {
+    ScriptedEngine engine({"250 OK", "250 OK"});
+    const std::pair<std::string, int> bad[] = {{good + "\nControlPort 9051", 2},
+                                               {good + "\rControlPort 9051", 1},
+                                               {good + " #", 1},
+                                               {std::string(1 << 20, 'x'), 1},
+                                               {"ControlPort 9051", 1},
+                                               {"\r\nobfs4 192.0.2.7:443", 2}};
+    for (const auto& [text, line] : bad) {
+      const TBridgeCheck check =
+          ChangeBridges(*control_, true, TBridgeSource::Custom, text, options);
+      EXPECT_FALSE(check.Ok());
+      EXPECT_EQ(check.LineNumber, line) << check.Message();
+      EXPECT_FALSE(platform::FileExists(options));
+    }
+    // Many lines: refused by number, nothing sent either.
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += good + "\r\n";
+    EXPECT_EQ(ChangeBridges(*control_, true, TBridgeSource::Custom, many, options).Fault,
+              TBridgeFault::TooManyLines);
+    EXPECT_FALSE(platform::FileExists(options));
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
+
+    ASSERT_TRUE(ChangeBridges(*control_, true, TBridgeSource::Custom, good, options).Ok());
+    const std::vector<std::string> received = engine.Received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], "AUTHENTICATE\r\n");
+    EXPECT_EQ(received[1], "SETCONF UseBridges=1 ClientTransportPlugin=\"obfs4 exec " +
+                               Obfs4ProxyPath(folder_) + "\" Bridge=\"" + good + "\"\r\n");
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName),
+              "UseBridges 1\r\nClientTransportPlugin obfs4 exec " + Obfs4ProxyPath(folder_) +
+                  "\r\nBridge " + good + "\r\n");
+  }
+
+  // Off: the engine is told, and the next start has no bridges.
+  ScriptedEngine off({"250 OK", "250 OK"});
+  ASSERT_TRUE(ChangeBridges(*control_, false, TBridgeSource::Custom, good, options).Ok());
+  EXPECT_EQ(off.Received().back(), "SETCONF UseBridges=0\r\n");
+  EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
+}
+
+// The last status read is kept whole, a problem logged once as it begins.
+TEST_F(ScriptedReplyTest, BootstrapProblemIsKeptBesideTheProgress) {
+  const std::string warn =
+      "250-status/bootstrap-phase=WARN BOOTSTRAP PROGRESS=5 TAG=conn SUMMARY=\"Connecting to a "
+      "relay\" WARNING=\"Connection timed out\" REASON=TIMEOUT COUNT=2 RECOMMENDATION=warn";
+  for (int i = 0; i < 2; ++i) {
+    ScriptedEngine engine({"250 OK", warn});
+    EXPECT_EQ(control_->GetProgressStatus(), 5);
+  }
+  const TBootstrapPhase phase = control_->LastBootstrapPhase();
+  EXPECT_TRUE(phase.IsProblem());
+  EXPECT_EQ(phase.Reason, "TIMEOUT");
+  EXPECT_EQ(phase.Warning, "Connection timed out");
+  EXPECT_THAT(LogEntries(), ElementsAre(std::string(kProgressSource) +
+                                        "Bootstrap problem: TIMEOUT, Connection timed out (2)"));
+  {
+    ScriptedEngine engine({"250 OK", "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=10 TAG=conn_done"});
+    EXPECT_EQ(control_->GetProgressStatus(), 10);
+  }
+  EXPECT_FALSE(control_->LastBootstrapPhase().IsProblem());
+}
+
 }  // namespace

@@ -57,7 +57,8 @@ void CreateEngineControl(const TProgramSeams& Seams) {
   if (Seams.CreateEngine) {
     g_tor_control = Seams.CreateEngine(folder);
   } else {
-    g_tor_control = std::make_unique<TTorControl>(folder);
+    // The bridges hold from the engine's very first connection.
+    g_tor_control = std::make_unique<TTorControl>(folder, LoadBridgeSettings());
   }
   TorControl = g_tor_control.get();
 }
@@ -114,7 +115,15 @@ TProgramWindows::TProgramWindows(const TProgramSeams& Seams, TEngineControl& Eng
 
   FOptions = std::make_unique<TOptionsForm>(
       gui, TOptionsLinks{[&main] { main.SetOptions(); }, [&main] { main.ShowHelp(); },
-                         [&main](const std::string& hint) { main.DisplayHint(hint); }});
+                         [&main](const std::string& hint) { main.DisplayHint(hint); },
+                         [&Engine](bool enabled, TBridgeSource source, const std::string& lines) {
+                           return ChangeBridges(Engine, enabled, source, lines);
+                         },
+                         [&Engine] {
+                           return Engine.LastBootstrapPhase().IsProblem()
+                                      ? CatalogueText("Network_unreachable")
+                                      : std::string();
+                         }});
   Create([&] { FOptions->FormCreate(); });
   main.SetCompanions(FMenu.get(), FClosing.get(), FOptions.get());
 

@@ -1,6 +1,8 @@
 #include "app/OptionsFormUnit.h"
 
+#include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "ui/DKLang.h"
 
 namespace {
 
@@ -27,7 +29,8 @@ TOptionsForm::TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links)
   // Only the tab strip is the system's control; the page's frame is drawn
   // over the dialog's own background, so every page control sits on one
   // colour.
-  Add(ControlKind::TabControl, PageControl, {8, 8, 384, 24}, "").SetItems({"General", "About"});
+  Add(ControlKind::TabControl, PageControl, {8, 8, 384, 24}, "")
+      .SetItems({"General", "Connection", "About"});
   Add(ControlKind::GroupBox, PageFrame, {8, 26, 384, 254}, "");
   FGeneralControls = {StartupGroup,       RunStartup,       RunMinim,
                       StartStartup,       ProxyGroup,       AutoSwitchStartup,
@@ -48,6 +51,17 @@ TOptionsForm::TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links)
   Add(ControlKind::Edit, SwitchPeriodEdit, {216, 194, 44, 21}, "",
       "Specify how often proxies should be switched");
   Add(ControlKind::Text, SwitchPeriodLabel2, {266, 197, 60, 17}, "minutes");
+
+  // The Connection page: bridges for where the network is blocked.
+  FConnectionControls = {BridgesGroup,  UseBridges,      BuiltInBridges,
+                         CustomBridges, BridgeLinesEdit, BridgesNote};
+  Add(ControlKind::GroupBox, BridgesGroup, {20, 40, 360, 230}, "Bridges");
+  Add(ControlKind::CheckBox, UseBridges, {34, 60, 330, 20}, "Use &bridges");
+  Add(ControlKind::RadioButton, BuiltInBridges, {50, 83, 314, 20}, "Built-in obfs4 bridges");
+  Add(ControlKind::RadioButton, CustomBridges, {50, 106, 314, 20}, "Use these bridge lines:");
+  AddControl(ControlKind::MultiLineEdit, BridgeLinesEdit, {50, 129, 318, 110}, "");
+  Add(ControlKind::Text, BridgesNote, {34, 246, 340, 17}, "");
+  SetConnectionTexts();
 
   FAboutControls = {about_img,  ProductName, VersionLabel, DescriptionLabel,
                     LinkLabel1, LinkLabel2,  LinkLabel3};
@@ -87,9 +101,29 @@ void TOptionsForm::LoadSkins() {
 }
 
 void TOptionsForm::ShowPage(TPage Page) {
-  Window().FindControl(PageControl)->SetSelected(Page == TPage::General ? 0 : 1);
+  Window().FindControl(PageControl)->SetSelected(static_cast<int>(Page));
   for (int id : FGeneralControls) Window().FindControl(id)->SetVisible(Page == TPage::General);
+  for (int id : FConnectionControls) {
+    Window().FindControl(id)->SetVisible(Page == TPage::Connection);
+  }
   for (int id : FAboutControls) Window().FindControl(id)->SetVisible(Page == TPage::About);
+}
+
+// The page's texts come from the message catalogue, so that they follow the
+// language chosen.
+void TOptionsForm::SetConnectionTexts() {
+  Window().FindControl(BridgesGroup)->SetText(CatalogueText("Bridges_group"));
+  Window().FindControl(UseBridges)->SetText(CatalogueText("Use_bridges"));
+  Window().FindControl(BuiltInBridges)->SetText(CatalogueText("Built_in_bridges"));
+  Window().FindControl(CustomBridges)->SetText(CatalogueText("Custom_bridges"));
+  Window().FindControl(BridgesNote)->SetText(CatalogueText("Bridges_note"));
+}
+
+void TOptionsForm::EnableBridgeControls() {
+  const bool on = Window().FindControl(UseBridges)->Checked();
+  Window().FindControl(BuiltInBridges)->SetEnabled(on);
+  Window().FindControl(CustomBridges)->SetEnabled(on);
+  Window().FindControl(BridgeLinesEdit)->SetEnabled(on);
 }
 
 bool TOptionsForm::ShowModal(TPage Page) {
@@ -106,6 +140,44 @@ void TOptionsForm::SetOptionsToGUI() {
   Window().FindControl(StartStartup)->SetChecked(options.GetOption("StartStartup", true));
   Window().FindControl(AutoSwitchStartup)->SetChecked(options.GetOption("AutoSwitchStartup", true));
   Window().FindControl(SwitchPeriodEdit)->SetText(options.GetOption("SwitchPeriod", "30"));
+
+  const TBridgeSettings bridges = LoadBridgeSettings();
+  SetConnectionTexts();
+  Window().FindControl(UseBridges)->SetChecked(bridges.Enabled);
+  Window()
+      .FindControl(bridges.Source == TBridgeSource::Custom ? CustomBridges : BuiltInBridges)
+      ->SetChecked(true);
+  Window().FindControl(BridgeLinesEdit)->SetText(bridges.CustomText());
+  EnableBridgeControls();
+  SetStatusText(FLinks.NetworkProblem ? FLinks.NetworkProblem() : "");
+}
+
+bool TOptionsForm::ApplyBridgesFromGUI() {
+  const bool enabled = Window().FindControl(UseBridges)->Checked();
+  const TBridgeSource source = Window().FindControl(CustomBridges)->Checked()
+                                   ? TBridgeSource::Custom
+                                   : TBridgeSource::BuiltIn;
+  const std::string text = Window().FindControl(BridgeLinesEdit)->Text();
+  TBridgeCheck check = CheckBridgeLines(text);
+  if (check.Ok() && enabled && source == TBridgeSource::Custom && check.Lines.empty()) {
+    check.Fault = TBridgeFault::NoLines;
+  }
+  if (check.Ok()) {
+    // Unchanged: the engine is left alone (a SETCONF starts its bootstrap over).
+    const TBridgeSettings stored = LoadBridgeSettings();
+    if (stored.Enabled == enabled && stored.Source == source && stored.CustomLines == check.Lines) {
+      return true;
+    }
+    if (FLinks.ChangeBridges) check = FLinks.ChangeBridges(enabled, source, text);
+    if (check.Ok()) return true;
+  }
+  LogMessage("Bridge lines refused: " + check.Message(), "TOptionsForm.ApplyBridgesFromGUI");
+  const std::string fault = CatalogueText(BridgeFaultKey(check.Fault));
+  SetStatusText(check.LineNumber > 0
+                    ? CatalogueText("Bridge_line_refused", {check.LineNumber, fault})
+                    : fault);
+  ShowPage(TPage::Connection);
+  return false;
 }
 
 void TOptionsForm::GetOptionsFromGUI() {
@@ -124,10 +196,15 @@ void TOptionsForm::SetStatusText(const std::string& Text) {
 void TOptionsForm::DoCommand(int ControlId) {
   switch (ControlId) {
     case PageControl:
-      ShowPage(Window().FindControl(PageControl)->Selected() == 0 ? TPage::General : TPage::About);
+      ShowPage(static_cast<TPage>(Window().FindControl(PageControl)->Selected()));
+      break;
+    case UseBridges:
+      EnableBridgeControls();
       break;
     case ok2:
-      // A failed write leaves the dialog open, with what was written so far.
+      // Bad bridge lines keep the dialog open with nothing stored; a failed
+      // write leaves it open with what was written so far.
+      if (!ApplyBridgesFromGUI()) break;
       GetOptionsFromGUI();
       if (FLinks.ApplyOptions) FLinks.ApplyOptions();
       Window().EndModal(kOkResult);

@@ -1,9 +1,11 @@
-// The options dialog: the five user options on its "General" page, and the
-// product's "About" page.
+// The options dialog: the five user options on its "General" page, the
+// bridges on its "Connection" page, and the product's "About" page.
 #pragma once
 
 #include <functional>
 
+#include "engine/BridgeLines.h"
+#include "engine/BridgeSettings.h"
 #include "ui/Forms.h"
 
 // What the dialog does outside itself.
@@ -13,11 +15,16 @@ struct TOptionsLinks {
   std::function<void()> ShowHelp;
   // The pointer is over a control with this hint ("" for none).
   std::function<void(const std::string& Hint)> DisplayHint;
+  // Stores a checked bridge choice and hands it to the engine (ChangeBridges).
+  std::function<TBridgeCheck(bool Enabled, TBridgeSource Source, const std::string& Lines)>
+      ChangeBridges;
+  // The engine's problem reaching the network, in the user's words ("" for none).
+  std::function<std::string()> NetworkProblem;
 };
 
 class TOptionsForm : public TSkinForm {
  public:
-  enum class TPage { General, About };
+  enum class TPage { General, Connection, About };
   // Control ids.
   enum : int {
     PageControl = 1,
@@ -42,6 +49,12 @@ class TOptionsForm : public TSkinForm {
     LinkLabel1,
     LinkLabel2,
     LinkLabel3,
+    BridgesGroup,
+    UseBridges,
+    BuiltInBridges,
+    CustomBridges,
+    BridgeLinesEdit,
+    BridgesNote,
   };
 
   TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links);
@@ -53,6 +66,10 @@ class TOptionsForm : public TSkinForm {
   void SetOptionsToGUI();
   void GetOptionsFromGUI();
   void SetStatusText(const std::string& Text);
+  // Checks the Connection page's lines and, when they pass and differ from
+  // what is stored, stores them and tells the engine. False with the
+  // checker's message in the status bar: nothing is stored then.
+  bool ApplyBridgesFromGUI();
 
   TPicture about_logo;
 
@@ -67,7 +84,10 @@ class TOptionsForm : public TSkinForm {
   gui::Control& Add(gui::ControlKind Kind, int Id, gui::Rect Bounds, const std::string& Text,
                     const std::string& Hint = "");
   std::vector<std::pair<int, std::string>> FHints;
+  void SetConnectionTexts();
+  void EnableBridgeControls();
   std::vector<int> FGeneralControls;
+  std::vector<int> FConnectionControls;
   std::vector<int> FAboutControls;
   TOptionsLinks FLinks;
 };

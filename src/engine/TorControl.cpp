@@ -44,7 +44,8 @@ std::string EngineSettingsText(const std::string& DLLFolder) {
 
 std::atomic<int> TTorThread::FInstanceCount{0};
 
-TTorThread::TTorThread(const std::string& DLLFolder) : FDLLFolder(DLLFolder) {
+TTorThread::TTorThread(const std::string& DLLFolder, TBridgeSettings Bridges)
+    : FDLLFolder(DLLFolder), FBridges(std::move(Bridges)) {
   ++FInstanceCount;
   // Set before the body can run: a body that ends at once (no library) must
   // still find the flag and free the object.
@@ -73,6 +74,13 @@ void TTorThread::Execute() {
       throw ESettingsWriteError("Cannot create file \"" + settings_path + "\". " +
                                 SysErrorText(platform::LastError()));
     }
+  }
+
+  // Rewritten on every start, so that a choice changed while the program
+  // was not running (or a failed SETCONF) holds from the first connection.
+  if (!WriteBridgeDefaults(FDLLFolder, FBridges) && FBridges.Enabled) {
+    LogMessage("Bridges are on but not written: the engine is not started", "TTorThread.Execute");
+    return;
   }
 
   TorDLL = platform::LoadDynamicLibrary(FDLLFolder + kLibraryFileName);
@@ -152,6 +160,80 @@ std::optional<int> ProgressValue(const std::string& reply) {
   if (negative) value = -value;
   if (value > INT_MAX || value < INT_MIN) return std::nullopt;
   return static_cast<int>(value);
+}
+
+namespace {
+
+// One value after "KEY=": a quoted string with backslash escapes, or the
+// text up to the next blank. False for an unterminated quote.
+bool ReadPhaseValue(const std::string& text, std::size_t& i, std::string& value) {
+  value.clear();
+  if (i < text.size() && text[i] == '"') {
+    for (++i; i < text.size(); ++i) {
+      if (text[i] == '\\' && i + 1 < text.size()) {
+        value += text[++i];
+      } else if (text[i] == '"') {
+        ++i;
+        return true;
+      } else {
+        value += text[i];
+      }
+    }
+    return false;
+  }
+  while (i < text.size() && text[i] != ' ') value += text[i++];
+  return true;
+}
+
+}  // namespace
+
+std::string TBootstrapPhase::ProblemText() const {
+  std::string text = Reason.empty() ? Tag : Reason;
+  if (!Warning.empty()) text += (text.empty() ? "" : ", ") + Warning;
+  if (Count > 0) text += " (" + std::to_string(Count) + ")";
+  return text;
+}
+
+TBootstrapPhase ParseBootstrapPhase(const std::string& Reply) {
+  TBootstrapPhase phase;
+  std::string text = Reply;
+  static const char kKey[] = "status/bootstrap-phase=";
+  if (const std::size_t key = text.find(kKey); key != std::string::npos) {
+    text = text.substr(key + sizeof kKey - 1);
+  }
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  const std::size_t severity_end = std::min(text.find(' ', i), text.size());
+  const std::string severity = text.substr(i, severity_end - i);
+  if (severity != "NOTICE" && severity != "WARN" && severity != "ERR") return phase;
+  phase.Severity = severity;
+  i = severity_end;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    const std::size_t word_end = std::min(text.find_first_of(" =", i), text.size());
+    const std::string key = text.substr(i, word_end - i);
+    i = word_end;
+    if (i >= text.size() || text[i] != '=') continue;  // a bare word ("BOOTSTRAP")
+    ++i;
+    std::string value;
+    if (!ReadPhaseValue(text, i, value)) break;
+    if (key == "PROGRESS") {
+      phase.Progress = ProgressValue("PROGRESS=" + value + " ");
+    } else if (key == "TAG") {
+      phase.Tag = value;
+    } else if (key == "SUMMARY") {
+      phase.Summary = value;
+    } else if (key == "WARNING") {
+      phase.Warning = value;
+    } else if (key == "REASON") {
+      phase.Reason = value;
+    } else if (key == "COUNT") {
+      phase.Count = std::max(0, ProgressValue("PROGRESS=" + value + " ").value_or(0));
+    } else if (key == "RECOMMENDATION") {
+      phase.Recommendation = value;
+    }
+  }
+  return phase;
 }
 
 std::string AuthenticateCommand(const std::string& DLLFolder, const std::string& Source) {
@@ -279,11 +361,11 @@ std::string ControlExchange(const std::string& folder, const std::string& comman
 
 }  // namespace
 
-TTorControl::TTorControl(const std::string& TorDLLFolder)
+TTorControl::TTorControl(const std::string& TorDLLFolder, const TBridgeSettings& Bridges)
     : FTorDLLFolder(TorDLLFolder), FTorThread(nullptr), FRunning(false) {
   // The thread frees itself when its body ends; the engine is loaded from
   // now on, whether or not anonymity is switched on.
-  FTorThread = new TTorThread(FTorDLLFolder);
+  FTorThread = new TTorThread(FTorDLLFolder, Bridges);
 }
 
 // The host thread and the engine are left running: the process ends next.
@@ -302,6 +384,11 @@ int TTorControl::GetProgressStatus() {
         ControlExchange(FTorDLLFolder, "GETINFO status/bootstrap-phase", kSource);
     if (const std::optional<int> value = ProgressValue(reply)) {
       result = *value;
+      TBootstrapPhase phase = ParseBootstrapPhase(reply);
+      if (phase.IsProblem() && !FLastPhase.IsProblem()) {
+        LogMessage("Bootstrap problem: " + phase.ProblemText(), kSource);
+      }
+      FLastPhase = std::move(phase);
     } else {
       LogMessage("Invalid GETINFO status/bootstrap-phase reply = " + reply, kSource);
       result = 0;
@@ -327,4 +414,40 @@ bool TTorControl::SendNewNym() {
     LogMessage(ExceptionLogText(error), kSource);
   }
   return result;
+}
+
+TBootstrapPhase TTorControl::LastBootstrapPhase() const { return FLastPhase; }
+
+bool TTorControl::ApplyBridges(const TBridgeSettings& Bridges) {
+  static const char kSource[] = "TTorControl.ApplyBridges";
+  const bool written = WriteBridgeDefaults(FTorDLLFolder, Bridges);
+  bool applied = false;
+  try {
+    const std::string reply = ControlExchange(
+        FTorDLLFolder, BridgeSetconfCommand(Bridges, Obfs4ProxyPath(FTorDLLFolder)), kSource);
+    if (reply == kSuccessReply) {
+      applied = true;
+      // The engine starts over towards the new first hop.
+      FLastPhase = TBootstrapPhase{};
+    } else {
+      LogMessage("SETCONF reply = " + reply, kSource);
+    }
+  } catch (const std::exception& error) {
+    LogMessage(ExceptionLogText(error), kSource);
+  }
+  return written && applied;
+}
+
+TBridgeCheck ChangeBridges(TEngineControl& Engine, bool Enabled, TBridgeSource Source,
+                           std::string_view CustomText, const std::string& OptionsFile) {
+  TBridgeCheck check;
+  try {
+    check = SaveBridgeSettings(Enabled, Source, CustomText, OptionsFile);
+  } catch (const std::exception& error) {
+    // Not stored: the engine keeps what it has.
+    LogMessage(ExceptionLogText(error), "ChangeBridges");
+    throw;
+  }
+  if (check.Ok()) Engine.ApplyBridges(LoadBridgeSettings(OptionsFile));
+  return check;
 }

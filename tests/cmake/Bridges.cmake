@@ -6,7 +6,7 @@
 # in the installer beside Nimbra.exe.
 if(NOT WIN32)
   add_executable(testnet-address-echo testnet/AddressEchoMain.cpp)
-  target_link_libraries(testnet-address-echo PRIVATE nimbra_logic)
+  target_link_libraries(testnet-address-echo PRIVATE nimbra_base)
   nimbra_executable_options(testnet-address-echo)
   get_property(native_deps GLOBAL PROPERTY nimbra_native_deps)
   add_test(NAME CensoredBridge
@@ -15,6 +15,27 @@ if(NOT WIN32)
                    $<TARGET_FILE:testnet-address-echo>)
   set_tests_properties(CensoredBridge PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77
                        ENVIRONMENT "NIMBRA_NATIVE_DEPS=${native_deps}")
+
+  # Nimbra's own engine host and control client behind the same censor.
+  add_executable(CensoredEngineTest testnet/CensoredEngineTest.cpp)
+  target_link_libraries(CensoredEngineTest PRIVATE nimbra_engine nimbra_test_support
+                                                   GTest::gtest_main GTest::gmock)
+  nimbra_executable_options(CensoredEngineTest)
+  if(TARGET torengine)
+    add_dependencies(CensoredEngineTest torengine)
+    target_compile_definitions(CensoredEngineTest PRIVATE
+      NIMBRA_TORENGINE_DLL="$<TARGET_FILE:torengine>")
+  endif()
+  add_test(NAME CensoredEngine
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/testnet/censored-engine.sh
+                   ${CMAKE_CURRENT_BINARY_DIR}/censored-engine.work
+                   $<TARGET_FILE:CensoredEngineTest> $<TARGET_FILE:testnet-address-echo>)
+  set_tests_properties(CensoredEngine PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77
+                       ENVIRONMENT "NIMBRA_NATIVE_DEPS=${native_deps}")
+  if(NIMBRA_SANITIZE)
+    set_property(TEST CensoredEngine APPEND PROPERTY ENVIRONMENT
+      LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/support/engine-leaks.supp)
+  endif()
 endif()
 
 if(WIN32)

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/Logger.h"
+#include "base/Logger.h"
 #include "platform/Socket.h"
 
 int main(int argc, char** argv) {

@@ -119,9 +119,10 @@ struct MenuItem {
 enum class ControlKind {
   Button,
   CheckBox,
-  RadioButton,  // radio buttons of one window form one group
-  Edit,         // one line
-  Text,         // static text
+  RadioButton,    // radio buttons of one window form one group
+  Edit,           // one line
+  MultiLineEdit,  // several lines, CR LF between them, with a vertical scroll bar
+  Text,           // static text
   GroupBox,
   Picture,     // a bitmap, set with SetBitmap
   Link,        // text that reacts to clicks like a button

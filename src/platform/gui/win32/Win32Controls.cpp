@@ -175,6 +175,12 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
       style |= ES_LEFT | ES_AUTOHSCROLL;
       ex_style |= WS_EX_CLIENTEDGE;
       break;
+    case ControlKind::MultiLineEdit:
+      class_name = L"EDIT";
+      style |= ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN |
+               WS_VSCROLL | WS_HSCROLL;
+      ex_style |= WS_EX_CLIENTEDGE;
+      break;
     case ControlKind::Text:
       class_name = L"STATIC";
       style |= rtl ? SS_RIGHT : text_wrap;
@@ -285,7 +291,7 @@ LRESULT Win32Window::ControlColour(HDC dc, HWND child, UINT message, WPARAM wpar
   // Edits (read-only or disabled ones ask here too) and push buttons keep the
   // system's colours.
   if (control == nullptr || control->Kind() == ControlKind::Edit ||
-      control->Kind() == ControlKind::Button) {
+      control->Kind() == ControlKind::MultiLineEdit || control->Kind() == ControlKind::Button) {
     return Default(message, wparam, lparam);
   }
   const Colour text =
