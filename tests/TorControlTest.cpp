@@ -208,6 +208,32 @@ TEST_F(EngineTest, AControllerAsksAnEngineStartedAnewWithItsNewCookie) {
   HaltEngine();
 }
 
+TEST_F(EngineTest, ConnectionsKeptOpenDoNotHoldUpTheNextOnes) {
+  const std::string folder = EngineFolder("engine", SimEngine());
+  TTorControl control(folder);
+  control.StartTor();
+  ASSERT_TRUE(WaitUntil([&] { return control.GetProgressStatus() == 100; }, 20000));
+  // Two controllers that stay connected, one of them in the middle of a
+  // line.
+  platform::TcpSocket idle, halfway;
+  ASSERT_EQ(idle.Connect(kEngineHost, kEngineControlPort, 5000), 0u);
+  ASSERT_EQ(halfway.Connect(kEngineHost, kEngineControlPort, 5000), 0u);
+  ASSERT_EQ(halfway.SendAll(engine_test::AuthenticateLine(folder) + "\r\nGETINFO sta"), 0u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(control.GetProgressStatus(), 100);
+  // The one in the middle of its line is still served.
+  ASSERT_EQ(halfway.SendAll("tus/bootstrap-phase\r\n"), 0u);
+  std::string reply;
+  while (reply.find("250 OK\r\n", 8) == std::string::npos) {
+    const std::size_t before = reply.size();
+    ASSERT_EQ(halfway.Receive(reply, 4096, 5000), 0u);
+    ASSERT_GT(reply.size(), before);
+  }
+  EXPECT_NE(reply.find("PROGRESS=100 "), std::string::npos) << reply;
+  idle.Close();
+  halfway.Close();
+  HaltEngine();
+}
+
 TEST_F(EngineTest, MissingLibraryIsLoggedAndTheProgramGoesOn) {
   const std::string folder = EngineFolder("empty", "");
   TTorControl control(folder);
