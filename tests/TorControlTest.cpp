@@ -408,9 +408,7 @@ TEST_F(ScriptedReplyTest, RefusedAuthenticationIsLoggedAndTheCommandSentAnyway) 
     ScriptedEngine engine({"515 Authentication failed",
                            "250-status/bootstrap-phase=NOTICE "
                            "BOOTSTRAP PROGRESS=42 TAG=x SUMMARY=\"y\""});
-    // The command went out with AUTHENTICATE, but what a refused session
-    // answers is no progress.
-    EXPECT_EQ(control_->GetProgressStatus(), 0);
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
     EXPECT_EQ(engine.Received().size(), 2u);
   }
   {
@@ -711,29 +709,34 @@ TEST_F(ScriptedReplyTest, AuthenticationAndCommandGoTogetherAndBothRepliesAreRea
   EXPECT_THAT(LogEntries(), IsEmpty());
 }
 
-TEST_F(ScriptedReplyTest, ARefusedSessionGivesNoProgressWhateverFollows) {
-  // The engine refuses, yet something that reads as progress follows: it
-  // counts for nothing, and no second connection is made with the line
-  // just read.
+TEST_F(ScriptedReplyTest, ARefusedSessionIsLoggedAndTheCommandsReplyStillDecides) {
+  // However the engine refuses, the refusal is logged once, the command's own
+  // reply decides, and no second connection is made with the line just read.
   for (const std::string refusal :
        {"515 Authentication failed: Authentication cookie did not match expected value.",
         "514 Authentication required.", "250 OKAY", "250-OK"}) {
     SCOPED_TRACE(refusal);
     engine_test::ClearLog();
     SessionPeer engine(1, AnswerBothAtOnce(refusal + "\r\n" + kProgressLine + "250 OK\r\n"));
-    EXPECT_EQ(control_->GetProgressStatus(), 0);
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
     EXPECT_FALSE(engine.AnotherConnection());
     EXPECT_THAT(LogEntries(),
                 ElementsAre(std::string(kProgressSource) + "AUTHENTICATE reply = " + refusal));
   }
-  // Nor does a refused session's "250 OK" count as new circuits.
+  // A refused session that then refuses the command too: no progress, both
+  // lines logged.
   engine_test::ClearLog();
-  SessionPeer engine(1, AnswerBothAtOnce("515 Authentication failed\r\n250 OK\r\n"));
-  EXPECT_FALSE(control_->SendNewNym());
+  {
+    SessionPeer engine(1, AnswerBothAtOnce("515 Authentication failed\r\n514 Authentication "
+                                           "required.\r\n"));
+    EXPECT_EQ(control_->GetProgressStatus(), 0);
+  }
   EXPECT_THAT(LogEntries(),
-              ElementsAre(std::string(kNewNymSource) + "AUTHENTICATE reply = 515 Authentication "
-                                                       "failed",
-                          std::string(kNewNymSource) + "SIGNAL NEWNYM reply = 250 OK"));
+              ElementsAre(std::string(kProgressSource) + "AUTHENTICATE reply = 515 Authentication "
+                                                         "failed",
+                          std::string(kProgressSource) +
+                              "Invalid GETINFO status/bootstrap-phase reply = 514 Authentication "
+                              "required."));
 }
 
 TEST_F(ScriptedReplyTest, RepliesSplitAcrossReadsAreJoined) {

@@ -363,7 +363,7 @@ TTorControl::TExchange TTorControl::Exchange(const std::string& Command,
       ForgetAuthLine(*fresh);
     }
     // The command's answer still comes (or the connection's end does) and
-    // is logged by the caller; it counts for nothing.
+    // decides, as when the session was accepted.
     return {false, connection.ReadLn()};
   }
 }
@@ -388,10 +388,9 @@ int TTorControl::GetProgressStatus() {
   int result = -1;  // no value yet
   try {
     const TExchange exchange = Exchange("GETINFO status/bootstrap-phase", kSource);
-    if (!exchange.Authenticated) {
-      // Whatever a session that was refused says is no progress.
-      result = 0;
-    } else if (const std::optional<int> value = ProgressValue(exchange.Reply)) {
+    // A refused AUTHENTICATE is logged and the command's own reply still
+    // decides: an engine that refuses answers the command with an error.
+    if (const std::optional<int> value = ProgressValue(exchange.Reply)) {
       result = *value;
     } else {
       LogMessage("Invalid GETINFO status/bootstrap-phase reply = " + exchange.Reply, kSource);
@@ -409,7 +408,7 @@ bool TTorControl::SendNewNym() {
   bool result = false;
   try {
     const TExchange exchange = Exchange("SIGNAL NEWNYM", kSource);
-    if (exchange.Authenticated && exchange.Reply == kSuccessReply) {
+    if (exchange.Reply == kSuccessReply) {
       result = true;
     } else {
       LogMessage("SIGNAL NEWNYM reply = " + exchange.Reply, kSource);
