@@ -3,6 +3,7 @@
 // instance.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/InitFinal.h"
@@ -296,6 +297,39 @@ TEST_F(StartupTest, AnUnreadableLanguageFileStopsTheProgramBeforeItsWindows) {
   EXPECT_EQ(RunNimbra(seams_), 1);
   EXPECT_EQ(gui_.FindWindow("TNimbraMainForm"), nullptr);
   LangManager().SetLanguageID(1033);
+}
+
+TEST_F(StartupTest, NamesThatAreNoLanguageFileAreSkippedWithALogLine) {
+  platform::RegKey debug;
+  ASSERT_EQ(debug.Create(platform::RegRoot::CurrentUser, kDebugModeKey, platform::kKeyWrite), 0u);
+  // A language no other start here registers (the catalogue is the
+  // process's own).
+  WriteOptions("LanguageID=1036\r\n");
+  // The chosen language's only file is far too large to be one.
+  std::string large = "LANGID=1036\r\n";
+  large.resize(kMaxLangFileSize + 1, ';');
+  test_support::WriteFileForTest(app_ / "Large.lng", large);
+#ifndef _WIN32
+  // Natively a FIFO held the start until it was killed.
+  ASSERT_EQ(std::system(("mkfifo '" + app_ / "Fifo.lng" + "'").c_str()), 0);
+#endif
+  bool in_loop = false;
+  EXPECT_EQ(Run([&] { in_loop = true; }), 0);
+  EXPECT_TRUE(in_loop) << "the windows were made and the loop ran";
+  EXPECT_EQ(LangManager().LanguageID(), 1033);
+  const std::string log = test_support::ReadFileOrMissing(LogFileName());
+  EXPECT_NE(log.find(std::string("Language file skipped: \"") + app_ / "Large.lng" +
+                     "\" is larger than 1048576 bytes"),
+            std::string::npos)
+      << log;
+#ifndef _WIN32
+  EXPECT_NE(log.find(std::string("Language file skipped: \"") + app_ / "Fifo.lng" +
+                     "\" is not a regular file"),
+            std::string::npos)
+      << log;
+#endif
+  debug.Close();
+  platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, kDebugModeKey, 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -192,10 +193,11 @@ class TTorControl : public TEngineControl {
   void StartTor() override;
   void StopTor() override;
   // The engine's bootstrap progress in percent, passed on unchanged; 0 when
-  // anonymity is off and on every failure.
+  // anonymity is off, when the engine refused the authentication and on
+  // every failure.
   int GetProgressStatus() override;
-  // True only when the engine answered "250 OK" to the request for new
-  // circuits.
+  // True only when the engine accepted the authentication and answered
+  // "250 OK" to the request for new circuits.
   bool SendNewNym() override;
   TBootstrapPhase LastBootstrapPhase() const override;
   // Writes the defaults file and sends SETCONF whether or not anonymity is
@@ -203,8 +205,27 @@ class TTorControl : public TEngineControl {
   bool ApplyBridges(const TBridgeSettings& Bridges) override;
 
  private:
+  struct TExchange {
+    bool Authenticated;  // the engine answered AUTHENTICATE with "250 OK"
+    std::string Reply;   // the first line of the command's reply
+  };
+  // Connects, sends AUTHENTICATE and `Command` together and reads both
+  // replies. A refused AUTHENTICATE is logged; when its line was the one
+  // kept from earlier, the settings and cookie are read again and, if that
+  // gives another line, the exchange is tried once more. Network errors
+  // raise.
+  TExchange Exchange(const std::string& Command, const std::string& Source);
+  // The kept AUTHENTICATE line, or one read now (and kept when it lasts).
+  std::string AuthLine(const std::string& Source, bool& FromCache);
+  void ForgetAuthLine(const std::string& Refused);
+
   std::string FTorDLLFolder;
   TBootstrapPhase FLastPhase;
   TTorThread* FTorThread;  // frees itself; never touched after creation
   bool FRunning;
+  // The AUTHENTICATE line as the settings and the engine's cookie gave it,
+  // read on the first exchange after the engine listens and kept until the
+  // engine refuses it (an engine started anew writes a new cookie).
+  std::mutex FAuthLock;
+  std::string FAuthLine;
 };
