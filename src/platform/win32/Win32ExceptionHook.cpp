@@ -4,6 +4,7 @@
 // handler, which reports them and lets the search for a handler go on.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -61,9 +62,18 @@ StackFrame Resolve(std::uintptr_t address) {
 }
 
 __attribute__((noinline)) std::vector<StackFrame> ScanFromImpl(std::uintptr_t from, int skip) {
+#if defined(__x86_64__)
+  // The thread's information block starts the TEB at gs:0 on x86_64; read
+  // its stack bounds from there directly (NtCurrentTeb's segment read
+  // trips GCC's array-bounds check on this target).
+  std::uintptr_t high = 0, low = 0;
+  asm("movq %%gs:%c1, %0" : "=r"(high) : "i"(offsetof(NT_TIB, StackBase)));
+  asm("movq %%gs:%c1, %0" : "=r"(low) : "i"(offsetof(NT_TIB, StackLimit)));
+#else
   const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
   const auto high = reinterpret_cast<std::uintptr_t>(tib->StackBase);
   const auto low = reinterpret_cast<std::uintptr_t>(tib->StackLimit);
+#endif
   if (from < low || from >= high) return {};
   return internal::ScanStack(from, high, skip, IsCode, Resolve);
 }
@@ -126,9 +136,11 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
     const char* kind = record->ExceptionInformation[0] == 1   ? "Write"
                        : record->ExceptionInformation[0] == 8 ? "Execution"
                                                               : "Read";
-    std::snprintf(text, sizeof text, "Access violation at address %08lX. %s of address %08lX",
-                  static_cast<unsigned long>(address), kind,
-                  static_cast<unsigned long>(record->ExceptionInformation[1]));
+    // At least eight digits: a 32-bit address fills them, a 64-bit one
+    // may need more.
+    std::snprintf(text, sizeof text, "Access violation at address %08llX. %s of address %08llX",
+                  static_cast<unsigned long long>(address), kind,
+                  static_cast<unsigned long long>(record->ExceptionInformation[1]));
   } else {
     std::snprintf(text, sizeof text, "External exception %08lX",
                   static_cast<unsigned long>(record->ExceptionCode));
