@@ -23,21 +23,6 @@
 # script, the compiler or what it was built against changes.
 set -euo pipefail
 
-<<<<<<< HEAD
-readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
-                   obfs4proxy obfs4proxy-native)
-# tor-native and obfs4proxy-native are the same sources built for this machine.
-readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
-# Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
-# (GOPATH mode: nothing is fetched). Their copyright files go with the program.
-readonly GO_LIBRARY_PACKAGES=(golang-filippo-edwards25519-dev golang-gitlab-yawning-edwards25519-extra-dev
-                              golang-golang-x-crypto-dev golang-golang-x-net-dev golang-golang-x-sys-dev
-                              golang-goptlib-dev golang-siphash-dev)
-readonly GO_PACKAGES=(golang-go "${GO_LIBRARY_PACKAGES[@]}")
-readonly GOCODE=/usr/share/gocode
-readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev gcc make perl
-                        pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
-=======
 arch="${NIMBRA_MINGW_ARCH:-i686}"
 action=''
 while [[ $# -gt 0 ]]; do
@@ -55,16 +40,24 @@ esac
 readonly arch
 readonly cross="$arch-w64-mingw32"
 
-# tor-native is Tor again, built for this machine (once, by the default run).
+# tor-native and obfs4proxy-native are the same sources built for this
+# machine (once, by the default run).
 if [[ $arch == i686 ]]; then
-  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native)
+  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
+                     obfs4proxy obfs4proxy-native)
 else
-  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor)
+  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor obfs4proxy)
 fi
 readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
+# Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
+# (GOPATH mode: nothing is fetched). Their copyright files go with the program.
+readonly GO_LIBRARY_PACKAGES=(golang-filippo-edwards25519-dev golang-gitlab-yawning-edwards25519-extra-dev
+                              golang-golang-x-crypto-dev golang-golang-x-net-dev golang-golang-x-sys-dev
+                              golang-goptlib-dev golang-siphash-dev)
+readonly GO_PACKAGES=(golang-go "${GO_LIBRARY_PACKAGES[@]}")
+readonly GOCODE=/usr/share/gocode
 readonly TOOL_PACKAGES=("g++-mingw-w64-${arch//_/-}-posix" cmake ninja-build dpkg-dev gcc make
-                        perl pkg-config "${NATIVE_DEV_PACKAGES[@]}")
->>>>>>> win64
+                        perl pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
 readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
 readonly JOBS=2
 
@@ -391,7 +384,8 @@ build_go_program() {
   if [[ $pkg == *-native ]]; then
     goos=$(go env GOHOSTOS) goarch=$(go env GOHOSTARCH)
   else
-    goos=windows goarch=386 program=obfs4proxy.exe
+    goos=windows program=obfs4proxy.exe
+    if [[ $arch == x86_64 ]]; then goarch=amd64; else goarch=386; fi
   fi
   local gopath="$bld/gopath" module=gitlab.com/yawning/obfs4.git
   mkdir -p "$gopath/src/${module%/*}" "$root/bin" "$root/share/licenses/obfs4proxy"
