@@ -18,6 +18,7 @@ struct WinInet {
   decltype(&InternetOpenUrlW) open_url = nullptr;
   decltype(&InternetReadFile) read_file = nullptr;
   decltype(&InternetCloseHandle) close_handle = nullptr;
+  decltype(&InternetSetOptionW) set_option = nullptr;
   DWORD error = 0;
 };
 
@@ -39,6 +40,7 @@ const WinInet& Library() {
     Find(module, "InternetOpenUrlW", loaded.open_url);
     Find(module, "InternetReadFile", loaded.read_file);
     Find(module, "InternetCloseHandle", loaded.close_handle);
+    Find(module, "InternetSetOptionW", loaded.set_option);
     if (!loaded.open || !loaded.open_url || !loaded.read_file || !loaded.close_handle) {
       loaded.error = ERROR_PROC_NOT_FOUND;
     }
@@ -104,5 +106,17 @@ void InternetRequest::Close() {
 }
 
 bool InternetRequest::IsOpen() const { return state_->handle != nullptr; }
+
+std::uint32_t AnnounceInternetSettingsChanged() {
+  const WinInet& library = Library();
+  if (library.error != 0) return library.error;
+  if (library.set_option == nullptr) return ERROR_PROC_NOT_FOUND;
+  // Running programs that use WinINet read the settings again.
+  if (!library.set_option(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0) ||
+      !library.set_option(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0)) {
+    return GetLastError();
+  }
+  return 0;
+}
 
 }  // namespace platform
