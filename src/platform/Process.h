@@ -30,6 +30,8 @@ class ChildProcess {
   // (Wine starting a Unix program): such a child can be neither waited for
   // nor stopped from here.
   bool Tracked() const { return tracked_; }
+  // The child's process id (0 without a tracked child).
+  std::uint32_t Id() const;
 
   // Waits up to `timeout_ms` (< 0: for ever); true when the child has ended.
   // True at once when there is no tracked child.

@@ -35,6 +35,8 @@ void TActivationPolicy::OnAnswer(std::uint8_t Command) {
 
 void TActivationPolicy::OnAnswerMissing() { Ready(false); }
 
+void TActivationPolicy::OnClientLeaving() { Ready(false); }
+
 void TActivationPolicy::OnClientGone(TClientEnd End) {
   Ready(false);
   switch (End) {

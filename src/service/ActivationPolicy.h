@@ -38,6 +38,8 @@ class TActivationPolicy {
   // StatusReady or StatusNotReady.
   void OnAnswer(std::uint8_t Command);
   void OnAnswerMissing();
+  // The client has left the pipe; how it ended follows.
+  void OnClientLeaving();
   void OnClientGone(TClientEnd End);
   void OnStop();
 

@@ -127,7 +127,7 @@ void TStatusServer::Serve() {
   if (malformed) {
     Log("A record from Nimbra is longer than " + std::to_string(FOptions.MaxPayload) +
         " bytes: the client is dropped");
-    ClientGone("Dropped");
+    ClientGone("Dropped", true);
     return;
   }
   if (error == platform::PipeBroken()) {
@@ -147,9 +147,16 @@ void TStatusServer::Serve() {
   }
 }
 
-void TStatusServer::ClientGone(const std::string& Why) {
+void TStatusServer::ClientGone(const std::string& Why, bool Dropped) {
   FServer.Disconnect();
   FOutstanding.clear();
+  // Not ready from this moment, while it is found out how the client ended.
+  FPolicy.OnClientLeaving();
+  if (Dropped && FWatch.IsOpen()) {
+    FWatchingLeftClient = true;
+    FPolicy.OnClientGone(TClientEnd::StillRunning);
+    return;
+  }
   if (!FWatch.IsOpen()) {
     Log(Why + "; how its process ended cannot be known: counted as abnormal");
     FPolicy.OnClientGone(TClientEnd::Abnormal);

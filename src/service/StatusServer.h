@@ -49,8 +49,9 @@ class TStatusServer {
 
   void Connected();
   void Serve();
-  // The client has gone (or is dropped): how it ended goes to the policy.
-  void ClientGone(const std::string& Why);
+  // The client has gone (or is dropped, when its process is still there by
+  // definition): how it ended goes to the policy.
+  void ClientGone(const std::string& Why, bool Dropped = false);
   void WatchLeftClient();
 
   TStatusServerOptions FOptions;

@@ -87,6 +87,10 @@ std::uint32_t ChildProcess::Start(const std::string& program,
   return 0;
 }
 
+std::uint32_t ChildProcess::Id() const {
+  return tracked_ ? static_cast<std::uint32_t>(process_) : 0;
+}
+
 bool ChildProcess::WaitForExit(int timeout_ms) {
   if (!tracked_ || exited_) return true;
   const pid_t pid = static_cast<pid_t>(process_);

@@ -100,6 +100,10 @@ std::uint32_t ChildProcess::Start(const std::string& program,
   return 0;
 }
 
+std::uint32_t ChildProcess::Id() const {
+  return tracked_ && process_ != 0 ? GetProcessId(H(process_)) : 0;
+}
+
 bool ChildProcess::WaitForExit(int timeout_ms) {
   if (!tracked_ || exited_) return true;
   const DWORD wait =

@@ -1,0 +1,24 @@
+# The companion service: what it needs of the platform, its pipe server and
+# activation policy against the real pipe client and against scripted
+# Nimbra processes (nimbra_pipe_peer), and the program end to end.
+
+# A scripted Nimbra: a separate process, so that its end (a normal exit with
+# a code, or a kill) is real.
+add_executable(nimbra_pipe_peer support/PipePeer.cpp)
+target_link_libraries(nimbra_pipe_peer PRIVATE nimbra_pipe)
+nimbra_executable_options(nimbra_pipe_peer)
+
+nimbra_test(ServicePlatformTest LIBS nimbra_pipe)
+nimbra_test(ServiceTest LIBS nimbra_service)
+foreach(test ServicePlatformTest ServiceTest)
+  add_dependencies(${test} nimbra_pipe_peer)
+  target_compile_definitions(${test} PRIVATE NIMBRA_PIPE_PEER="$<TARGET_FILE:nimbra_pipe_peer>")
+  if(NOT WIN32)
+    # The named-event stand-ins and the exit records stay in the build folder.
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT
+                         "NIMBRA_NAMED_OBJECTS=${CMAKE_BINARY_DIR}/named-objects")
+  endif()
+endforeach()
+# It points the Internet Settings (Wine's shared prefix on Windows) at the
+# endpoint and back.
+set_tests_properties(ServiceTest PROPERTIES RESOURCE_LOCK InternetSettings)
