@@ -22,3 +22,27 @@ endforeach()
 # It points the Internet Settings (Wine's shared prefix on Windows) at the
 # endpoint and back.
 set_tests_properties(ServiceTest PROPERTIES RESOURCE_LOCK InternetSettings)
+
+# The program end to end: killed before, during and after its activation,
+# refused second starts, its own end and ProxyRevert after a kill; natively
+# also the real Nimbra's address lookup through the endpoint's port. As
+# root each run has a network namespace of its own (the pipes' names
+# natively, the endpoint's port, Wine's server).
+if(WIN32)
+  add_test(NAME ServiceWine
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/service-e2e.sh $<TARGET_FILE:NimbraService>
+                   $<TARGET_FILE:nimbra_pipe_peer> $<TARGET_FILE:ProxyRevert> ${CMAKE_BINARY_DIR}/tools
+                   ${CMAKE_CURRENT_BINARY_DIR}/service-wine
+                   --wine ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/service-wineprefix)
+else()
+  add_test(NAME ServiceNative
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/service-e2e.sh $<TARGET_FILE:NimbraService>
+                   $<TARGET_FILE:nimbra_pipe_peer> $<TARGET_FILE:ProxyRevert> ${CMAKE_BINARY_DIR}/tools
+                   ${CMAKE_CURRENT_BINARY_DIR}/service-native
+                   --nimbra $<TARGET_FILE:Nimbra> $<TARGET_FILE:simengine>)
+endif()
+if(WIN32)
+  set_tests_properties(ServiceWine PROPERTIES TIMEOUT 600)
+else()
+  set_tests_properties(ServiceNative PROPERTIES TIMEOUT 600)
+endif()
