@@ -86,8 +86,10 @@ TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& Tor
       FSeams(Seams),
       FTorControl(TorControl) {
   if (!FSeams.StartAddressLookup) {
-    FSeams.StartAddressLookup = [settings = FSeams.IPLookup](TIPFoundEvent handler) {
-      new TRefreshIPThread(std::move(handler), settings);  // frees itself
+    // One lookup thread at a time, however often the window asks.
+    auto lookups = std::make_shared<TAddressLookups>(FSeams.IPLookup);
+    FSeams.StartAddressLookup = [lookups](TIPFoundEvent handler) {
+      lookups->Request(std::move(handler));
     };
   }
   DragElement = &back;

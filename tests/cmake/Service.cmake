@@ -1,6 +1,9 @@
-# The companion service: what it needs of the platform, its pipe server and
-# activation policy against the real pipe client and against scripted
-# Nimbra processes (nimbra_pipe_peer), and the program end to end.
+# The companion service: the HTTP endpoint against a loopback SOCKS server
+# and site of its own; what the service needs of the platform, its pipe
+# server and activation policy against the real pipe client and against
+# scripted Nimbra processes (nimbra_pipe_peer), and the program end to end.
+nimbra_test(HttpEndpointTest LIBS nimbra_service_endpoint)
+target_sources(HttpEndpointTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support/LoopbackPeers.cpp)
 
 # A scripted Nimbra: a separate process, so that its end (a normal exit with
 # a code, or a kill) is real.
