@@ -18,5 +18,6 @@ class TEndpointLink {
   virtual void SetReady(bool Ready) = 0;
 };
 
-// The endpoint this build has.
+// The HTTP endpoint on 127.0.0.1:35489 (service/HttpEndpoint.h), through
+// the engine's SOCKS port 35491.
 std::unique_ptr<TEndpointLink> CreateEndpointLink();

@@ -9,10 +9,13 @@
 #    the pipe's name; --stop ends a running service after it switched back;
 #  - asked to end by the system (SIGTERM; under Wine the session's end) it
 #    switches back first; ProxyRevert restores a journal a kill left;
-#  - natively, with a private network namespace (root): the real Nimbra,
-#    headless on the simulated engine, says "ready", the service points the
-#    system proxy at 127.0.0.1:35489, and Nimbra's address lookup goes
-#    through what listens there (a recording stand-in for the endpoint).
+#  - a start while another program holds the endpoint's port is refused;
+#  - natively: the real Nimbra, headless on the simulated engine, says
+#    "ready", the service points the system proxy at its endpoint on
+#    127.0.0.1:35489, and Nimbra's address lookup goes through it and the
+#    engine's SOCKS port; Nimbra's normal end switches everything back.
+# It needs root: it runs in a network namespace of its own (the endpoint's
+# port, the pipes' names natively, Wine's server), and is skipped without.
 #   service-e2e.sh SERVICE PEER PROXYREVERT TOOLS_DIR WORK_DIR
 #                  [--wine WINE_RUN PREFIX] [--nimbra NIMBRA SIMENGINE]
 set -euo pipefail
@@ -20,7 +23,12 @@ if [[ $EUID -eq 0 && -z ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]]; then
   # Pipes (natively), the endpoint's port and Wine's server stay private.
   exec unshare -n env NIMBRA_SERVICE_E2E_NAMESPACE=1 bash "$0" "$@"
 fi
-[[ -n ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]] && ip link set lo up
+if [[ -z ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]]; then
+  # The service's endpoint takes port 35489: never the machine's own.
+  echo "skipped: needs root for a network namespace of its own"
+  exit 77
+fi
+ip link set lo up
 service=$1 peer=$2 proxyrevert=$3 tools=$4 work=$5
 shift 5
 wine=0 nimbra='' simengine=''
@@ -65,14 +73,10 @@ else
   opera_root="$HOME/.config" firefox_root="$HOME/.mozilla/firefox"
   data="$XDG_DATA_HOME/Nimbra"
   log="$data/nimbra-service.log"
+  # The namespace's own: abstract socket names do not leave it.
   pipe='\\.\PIPE\Nimbra {B9FD8848-334C-40C4-AD68-6AD3B034828B}'
-  if [[ -z ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]]; then
-    # Without a namespace of its own: names nobody else uses.
-    pipe="\\\\.\\PIPE\\NimbraServiceE2E $$"
-    export NIMBRA_SERVICE_PIPE="$pipe" NIMBRA_SERVICE_EVENT="Global\\NimbraServiceE2E $$"
-    export NIMBRA_SERVICE_CONTROL_PIPE="\\\\.\\PIPE\\NimbraServiceE2E control $$"
-  fi
 fi
+if ((wine)); then spawn=("$wine_run" --prefix "$prefix") exe=.exe; else spawn=() exe=''; fi
 journal="$data/ProxyJournal.dat"
 opera1="$opera_root/Opera/Opera/profile/opera6.ini"
 opera2="$opera_root/Opera/Other/opera6.ini"
@@ -283,28 +287,44 @@ run "$service" --stop >"$work/stop.out" 2>&1 || rc=$?
 ((rc == 0)) && grep -q 'no service is running' "$work/stop.out" || fail "--stop without a service: $rc $(cat "$work/stop.out")"
 echo "ProxyRevert restored the user's own settings"
 
-if [[ -n $nimbra && -n ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]] && ((!wine)); then
+echo "== the endpoint's port taken by another program: no start, nothing pointed there"
+"${spawn[@]}" "$tools/ipecho/ipecho$exe" --port 35489 --count 1 >"$work/port-squatter.txt" 2>&1 &
+port_squatter=$!
+pids+=($port_squatter)
+for _ in $(seq 100); do grep -q 'listening' "$work/port-squatter.txt" 2>/dev/null && break; sleep 0.1; done
+rm -f "$work/errorbox.txt"
+rc=0
+run "$service" >>"$work/port-squatted.out" 2>&1 || rc=$?
+((rc == 5)) || fail "a start beside a port squatter ended with $rc"
+grep -q 'The HTTP endpoint cannot start' "$work/errorbox.txt" || fail "no message: $(cat "$work/errorbox.txt" 2>/dev/null)"
+kill -9 "$port_squatter" 2>/dev/null || true
+wait "$port_squatter" 2>/dev/null || true
+cmp -s <(snapshot) "$work/own.txt" || fail "a refused start changed something"
+echo "refused with a message"
+
+if [[ -n $nimbra ]] && ((!wine)); then
   echo "== Nimbra's address lookup through the endpoint once activated"
   prepare
   snapshot >"$work/own.txt"
   mkdir -p "$data"
   cp "$simengine" "$data/anon.dll"
   rm -f "$data/anon_settings"
-  # A stand-in for the endpoint on its port, recording what reaches it.
-  "$tools/ipecho/ipecho" --port 35489 --answer 198.51.100.7 --count 20 >"$work/endpoint.txt" 2>&1 &
+  "$tools/ipecho/ipecho" --answer 198.51.100.7 --count 20 >"$work/ipecho.txt" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do grep -q 'listening' "$work/endpoint.txt" 2>/dev/null && break; sleep 0.1; done
+  for _ in $(seq 100); do grep -q 'listening' "$work/ipecho.txt" 2>/dev/null && break; sleep 0.1; done
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/ipecho.txt")
   start_service
-  # Nothing listens at the lookup's own address: only the proxy can answer.
-  NIMBRA_SIMENGINE_BOOTSTRAP_MS=1000 NIMBRA_IP_LOOKUP_URL="http://127.0.0.2:9/scripts/whatismyip.php" \
+  # The engine (simulated: its SOCKS port serves 127.0.0.1 only) carries
+  # what the endpoint forwards.
+  NIMBRA_SIMENGINE_BOOTSTRAP_MS=1000 NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php" \
     NIMBRA_IP_LOOKUP_DELAY_MS=4000 "$nimbra" >"$work/nimbra.txt" 2>&1 &
   nimbra_pid=$!
   pids+=($nimbra_pid)
   wait_log 'Every browser points at the endpoint' 90
+  wait_log 'Endpoint: ready'
   for _ in $(seq 600); do grep -q '198\.51\.100\.7' "$work/nimbra.txt" && break; sleep 0.1; done
-  grep -q 'GET http://127.0.0.2:9/scripts/whatismyip.php HTTP/1.1' "$work/endpoint.txt" ||
-    fail "the lookup did not reach the endpoint: $(cat "$work/endpoint.txt")"
   grep -q '198\.51\.100\.7' "$work/nimbra.txt" || fail "Nimbra does not show the address: $(tail -n 20 "$work/nimbra.txt")"
+  grep -q 'GET /scripts/whatismyip.php HTTP/1.1' "$work/ipecho.txt" || fail "ipecho: $(cat "$work/ipecho.txt")"
   # Nimbra ends normally: the service switches back.
   log_mark
   kill -INT "$nimbra_pid"
@@ -314,6 +334,9 @@ if [[ -n $nimbra && -n ${NIMBRA_SERVICE_E2E_NAMESPACE:-} ]] && ((!wine)); then
   wait_log 'Every browser.s own proxy settings are back'
   diff <(snapshot) "$work/own.txt" >"$work/diff.txt" || { cat "$work/diff.txt" >&2; fail "not every setting is back"; }
   stop_service
+  # The one lookup was the endpoint's one connection.
+  grep -Eq 'Endpoint: Stopped after [1-9][0-9]* browser connections' "$log" ||
+    fail "the lookup did not go through the endpoint: $(grep 'Endpoint:' "$log" | tail -n 3)"
   echo "the lookup went through the endpoint; Nimbra's normal end switched back"
 fi
 echo "PASS"
