@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   Report(report, "connected");
 
   std::atomic<std::uint8_t> state{0};  // 0: silent
+  std::atomic<bool> closing{false};
   std::mutex write_mutex;
   auto send = [&](const std::string& bytes) {
     std::lock_guard<std::mutex> lock(write_mutex);
@@ -75,7 +76,10 @@ int main(int argc, char** argv) {
       std::uint32_t error = pipe.BeginRead(buffer.data(), kPipeBufferSize, count);
       if (error == platform::PipeIoPending()) error = pipe.FinishRead(count);
       if (error != 0) {
-        Report(report, error == platform::PipeBroken() ? "service closed the pipe" : "read ended");
+        // Not asked to close itself: the service dropped it (the error
+        // differs: broken pipe, or on Windows not connected after the
+        // server's disconnect).
+        Report(report, closing ? "read ended" : "service closed the pipe");
         return;
       }
       std::string bytes(reinterpret_cast<const char*>(buffer.data()), count);
@@ -87,6 +91,7 @@ int main(int argc, char** argv) {
     }
   });
   auto close = [&] {
+    closing = true;
     pipe.Interrupt();
     if (reader.joinable()) reader.join();
     pipe.Close();
