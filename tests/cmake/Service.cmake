@@ -49,3 +49,18 @@ if(WIN32)
 else()
   set_tests_properties(ServiceNative PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
+
+# Anonymous for real: Nimbra.exe, NimbraService.exe and the real engine in the
+# private network; the window shows an exit's address, a request through the
+# endpoint leaves from an exit, and Nimbra's end puts the user's proxy back.
+if(WIN32 AND TARGET torengine)
+  add_test(NAME AnonymousWine
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/testnet/run-in-testnet.sh
+                   --wineprefix ${CMAKE_BINARY_DIR}/anonymous-wineprefix
+                   ${CMAKE_CURRENT_BINARY_DIR}/anonymous-wine.work
+                   ${CMAKE_CURRENT_SOURCE_DIR}/e2e/anonymous-wine.sh
+                   ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/anonymous-wineprefix
+                   $<TARGET_FILE_DIR:Nimbra> $<TARGET_FILE:NimbraService> ${CMAKE_BINARY_DIR}/tools
+                   ${CMAKE_CURRENT_BINARY_DIR}/anonymous-wine.work/run)
+  set_tests_properties(AnonymousWine PROPERTIES TIMEOUT 900)
+endif()
