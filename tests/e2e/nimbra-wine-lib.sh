@@ -111,15 +111,31 @@ nimbra_lamp_green() {  # PNG
   ((${rgb[1]%.*} > 150 && ${rgb[0]%.*} < 120 && ${rgb[2]%.*} < 120))
 }
 
+# Whether Nimbra.exe shows a popup menu (a window of its own without a
+# title).
+nimbra_menu_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^nimbra\.exe$' 2>/dev/null); do
+    [[ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ]] && return 0
+  done
+  return 1
+}
+
 # Ends Nimbra.exe as its user does: Exit, the tray menu's last item, then Yes
-# (the default button) to the question whether to lose anonymity.
+# (the default button) to the question whether to lose anonymity. Sets
+# nimbra_answered_ms to the time of the Yes (milliseconds since the epoch).
 nimbra_exit_from_tray() {  # PID
   local tray confirm X Y WIDTH HEIGHT SCREEN WINDOW
   tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
   [[ -n "$tray" ]] || { echo "no tray window" >&2; return 1; }
   eval "$(xdotool getwindowgeometry --shell "$tray")"
   xdotool mousemove $((X + 10)) $((Y + 10)) click 3
+  # The menu, or a second at least (a busy machine is slow to show it).
   sleep 1
+  for _ in $(seq 90); do
+    nimbra_menu_shown && break
+    sleep 0.1
+  done
   xdotool key Up Return
   for _ in $(seq 50); do
     confirm=$(xdotool search --onlyvisible --name '^Confirm$' 2>/dev/null | head -n 1)
@@ -128,10 +144,11 @@ nimbra_exit_from_tray() {  # PID
   done
   [[ -n "$confirm" ]] || { echo "Exit in the tray menu asked nothing" >&2; return 1; }
   xdotool windowfocus --sync "$confirm"
+  nimbra_answered_ms=$(date +%s%3N)
   xdotool key Return
-  for _ in $(seq 150); do
+  for _ in $(seq 600); do
     kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.2
+    sleep 0.05
   done
   echo "Nimbra.exe did not end after Exit" >&2
   return 1
