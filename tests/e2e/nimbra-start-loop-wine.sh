@@ -50,6 +50,9 @@ if [[ "${NIMBRA_LOOP_COLD:-0}" != 1 ]]; then
   WINEPREFIX="$prefix" wineserver -p 120 2>/dev/null || true
 fi
 
+# An error box would wait for someone to close it: its text goes to a file.
+export NIMBRA_ERROR_BOX_FILE="Z:$work/errorbox.txt"
+
 ms_now() { date +%s%3N; }
 main_window_shown() {
   nimbra_main_window >/dev/null && grep -q 'TNimbraMainForm\.Proxy_Address: shows' "$log" 2>/dev/null
@@ -60,7 +63,9 @@ failed_run() {  # RUN REASON
   mkdir -p "$keep"
   cp "$work/run.txt" "$keep/output.txt" 2>/dev/null || true
   cp "$log" "$keep/Nimbra.exe.log" 2>/dev/null || true
-  echo "run $1: FAIL: $2 ($(tr -d '\r' <"$work/run.txt" | tail -n 3 | tr '\n' ' '))"
+  mv "$work/errorbox.txt" "$keep/errorbox.txt" 2>/dev/null || true
+  echo "run $1: FAIL: $2 ($(tr -d '\r' <"$work/run.txt" | tail -n 3 | tr '\n' ' ')" \
+    "$(cat "$keep/errorbox.txt" 2>/dev/null))"
   failures=$((failures + 1))
 }
 
@@ -71,11 +76,12 @@ for i in $(seq "$count"); do
   # The previous instance's window must be gone, or this start would only
   # signal it.
   for _ in $(seq 100); do
-    [[ -z "$(xdotool search --name '^Nimbra$' 2>/dev/null)" ]] && break
+    [[ -z "$(xdo search --name '^Nimbra$' 2>/dev/null)" ]] && break
     sleep 0.1
   done
   start=$(ms_now)
-  run "$program/Nimbra.exe" >"$work/run.txt" 2>&1 &
+  # Its own process, so that the pid is the program's.
+  ("$wine_run" --prefix "$prefix" "$program/Nimbra.exe") >"$work/run.txt" 2>&1 &
   pid=$!
   pids+=($pid)
   reached=0
@@ -103,7 +109,7 @@ for i in $(seq "$count"); do
   fi
   # The tray icon comes after the first paint.
   for _ in $(seq 300); do
-    [[ -n "$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null)" ]] && break
+    [[ -n "$(xdo search --onlyvisible --name '^Wine System Tray$' 2>/dev/null)" ]] && break
     sleep 0.1
   done
   if ! nimbra_exit_from_tray "$pid" 2>"$work/exit.txt"; then
