@@ -222,8 +222,8 @@ struct WindowSpec {
   bool key_preview = false;
   // Window message numbers delivered to WindowEvents::Message; the first
   // instance's single-instance signal comes this way. Any program can send
-  // them: the same message arriving again before its event has run makes no
-  // second event.
+  // them: on Windows the same message arriving again before its event has
+  // run makes no second event, so a flood costs one.
   std::vector<std::uint32_t> messages;
 };
 
