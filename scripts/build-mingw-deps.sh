@@ -19,9 +19,15 @@
 # (or NIMBRA_MINGW_ARCH=x86_64) the same Windows libraries are built for
 # 64-bit Windows into mingw-x86_64 instead, for the windows64 preset
 # (NIMBRA_MINGW64_DEPS); the native Tor is left to the default run. Results
-# are cached; a package is rebuilt only when its Debian source version, this
-# script, the compiler or what it was built against changes.
+# are cached; a package is rebuilt only when its Debian source version, its
+# recipe (RECIPE), the compiler or what it was built against changes.
 set -euo pipefail
+
+# Part of every package's stamp: change it (to any new value) whenever a
+# build recipe, flag or install layout below changes, so that every cache
+# rebuilds. Edits that change no build (comments, options of this script)
+# leave it, and the caches, alone.
+readonly RECIPE=619293376352eea7dcb71d0a4c1e54b7
 
 arch="${NIMBRA_MINGW_ARCH:-i686}"
 action=''
@@ -267,9 +273,8 @@ newest_first() {
 }
 
 stamp_for() {
-  # Any change to the version, this script, the compiler or what the package
-  # was built against invalidates a build; hashing the whole script keeps
-  # flag edits from being missed.
+  # Any change to the version, the recipe (RECIPE above), the compiler or
+  # what the package was built against invalidates a build.
   local pkg=$1 ver=$2 compiler=$compiler_id against='' dep
   case $pkg in
     tor)
@@ -414,13 +419,16 @@ build_go_program() {
 
 # True for a PE32 (not PE32+) console program for x86, the kind obfs4proxy
 # must be for Tor on 32-bit Windows to start it with its pipes.
+# A Windows console program of this run's architecture: PE machine and
+# optional-header magic (PE32 for i686, PE32+ for x86_64), console subsystem.
 is_windows_console_program() {
-  local file=$1 pe
+  local file=$1 pe machine=014c magic=010b
+  [[ $arch == x86_64 ]] && machine=8664 magic=020b
   [[ $(head -c 2 "$file" | od -An -c | tr -d ' ') == MZ ]] || return 1
   pe=$(od -An -t u4 -j 60 -N 4 "$file" | tr -d ' ')
   [[ $(od -An -t x1 -j "$pe" -N 4 "$file" | tr -d ' ') == 50450000 ]] &&
-    [[ $(od -An -t x2 -j $((pe + 4)) -N 2 "$file" | tr -d ' ') == 014c ]] &&
-    [[ $(od -An -t x2 -j $((pe + 24)) -N 2 "$file" | tr -d ' ') == 010b ]] &&
+    [[ $(od -An -t x2 -j $((pe + 4)) -N 2 "$file" | tr -d ' ') == "$machine" ]] &&
+    [[ $(od -An -t x2 -j $((pe + 24)) -N 2 "$file" | tr -d ' ') == "$magic" ]] &&
     [[ $(od -An -t u2 -j $((pe + 24 + 68)) -N 2 "$file" | tr -d ' ') == 3 ]]
 }
 
@@ -461,7 +469,7 @@ check_staged() {
   done < <(expected_files "$pkg")
   case $pkg in
     obfs4proxy) is_windows_console_program "$root/bin/obfs4proxy.exe" ||
-      { log "$pkg: obfs4proxy.exe is not a 32-bit Windows console program"; ok=1; } ;;
+      { log "$pkg: obfs4proxy.exe is not a $arch Windows console program"; ok=1; } ;;
     obfs4proxy-native) [[ $("$root/bin/obfs4proxy" -version 2>&1) == obfs4proxy-* ]] ||
       { log "$pkg: the built obfs4proxy does not run"; ok=1; } ;;
   esac
@@ -654,7 +662,7 @@ main() {
       die "no source package '$(source_of "$pkg")' available from apt"
   done
 
-  recipe_id="$(md5sum <"${BASH_SOURCE[0]}" | cut -d' ' -f1)"
+  recipe_id=$RECIPE
   compiler_id="$($cross-gcc-posix -dumpmachine) $($cross-gcc-posix -dumpfullversion)"
   generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
