@@ -78,7 +78,7 @@ wait_for() {  # FILE TEXT (extended regular expression) SECONDS
 step "the site: an address echo on the service address, and its page"
 service_address=$(cat "$network/service-address")
 "$echo_program" "$service_address" "$work/page.html" >"$work/echo.txt" &
-pids+=($!)
+pids+=("$!")
 wait_for "$work/echo.txt" '^[0-9]+$' 120 || fail "the address echo did not start"
 port=$(head -n 1 "$work/echo.txt")
 cat >"$work/page.html" <<EOF
@@ -162,14 +162,14 @@ cp "$idle/prefs.js" "$work/idle-own.js"
 step "the service, then Nimbra with the real engine"
 "$service" >"$work/service.out" 2>&1 &
 service_pid=$!
-pids+=($service_pid)
+pids+=("$service_pid")
 wait_for "$log" 'StatusServer: Listening on the pipe' 60 || fail "the service did not start: $(cat "$work/service.out")"
 # Nimbra's own address lookup asks the site too (through the endpoint once
 # activated): its stream is the only other one allowed.
 NIMBRA_IP_LOOKUP_URL="http://$service_address:$port/scripts/whatismyip.php" \
   NIMBRA_IP_LOOKUP_DELAY_MS=2000 "$nimbra" >"$work/nimbra.txt" 2>&1 &
 nimbra_pid=$!
-pids+=($nimbra_pid)
+pids+=("$nimbra_pid")
 wait_for "$log" 'Every browser points at the endpoint' 240 || {
   tail -n 20 "$log" "$data/anon.dll.log" >&2 || true
   fail "the service never activated (Nimbra not ready?)"
@@ -186,7 +186,7 @@ exec 7<>/dev/tcp/127.0.0.1/35490
 printf 'AUTHENTICATE %s\r\nSETEVENTS STREAM\r\n' "$cookie" >&7
 cat <&7 >"$work/stream-events.txt" &
 events_pid=$!
-pids+=($events_pid)
+pids+=("$events_pid")
 for _ in $(seq 100); do
   (($(grep -c '^250 OK' "$work/stream-events.txt") >= 2)) && break
   sleep 0.1
@@ -200,7 +200,7 @@ step "Firefox loads the page"
 MOZ_REMOTE_SETTINGS_DEVTOOLS=1 "$firefox" --headless --no-remote --profile "$used" --window-size 800,600 \
   --screenshot "$work/page.png" "http://www.alpha.test:$port/" >"$work/firefox.txt" 2>&1 &
 firefox_pid=$!
-pids+=($firefox_pid)
+pids+=("$firefox_pid")
 for _ in $(seq 1500); do kill -0 "$firefox_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$firefox_pid" 2>/dev/null; then
   fail "Firefox did not finish the page in 150 s: $(tail -n 5 "$work/firefox.txt")"
@@ -251,7 +251,7 @@ circuits_of() { awk -v h="$1" '$1 == h && $3 != "-" { print $3 }' "$work/streams
 for site in "${sites[@]}"; do
   [[ -n $(circuits_of "$site") ]] || fail "no stream to $site succeeded"
 done
-while read -r host user circuit; do
+while read -r host user _; do
   case $host in
     *.alpha.test) expected=alpha.test ;;
     www.beta.test) expected=beta.test ;;
