@@ -32,6 +32,9 @@ packages=(
   nftables curl
   # Unpacks the Windows installer to check what it carries.
   7zip
+  # The browser the service's end-to-end test runs headless in the private
+  # network.
+  firefox-esr
 )
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }

@@ -64,3 +64,21 @@ if(WIN32 AND TARGET torengine)
                    ${CMAKE_CURRENT_BINARY_DIR}/anonymous-wine.work/run)
   set_tests_properties(AnonymousWine PROPERTIES TIMEOUT 900)
 endif()
+
+# Natively: Firefox, headless, through the service's endpoint with the real
+# engine in the private onion network (a namespace of its own, as root): each
+# site leaves through an exit on a circuit of its own, and Nimbra's end puts
+# the profiles' proxy settings back.
+if(NOT WIN32 AND TARGET torengine)
+  add_test(NAME ServiceFirefoxTestnet
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/testnet/browser-testnet.sh
+                   ${CMAKE_CURRENT_BINARY_DIR}/browser-testnet.work $<TARGET_FILE:NimbraService>
+                   $<TARGET_FILE:Nimbra> $<TARGET_FILE:torengine>
+                   $<TARGET_FILE:testnet-address-echo>)
+  set_tests_properties(ServiceFirefoxTestnet PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+  if(NIMBRA_SANITIZE)
+    # Nimbra hosts the engine, which leaves its worker threads' states.
+    set_property(TEST ServiceFirefoxTestnet APPEND PROPERTY ENVIRONMENT
+      LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/support/engine-leaks.supp)
+  endif()
+endif()

@@ -1,8 +1,12 @@
 // The real engine library: Tor linked in whole, run through its embedding
 // API on the calling thread, as if started with
 //   tor -f <settings> --defaults-torrc <defaults> --hush
+//       --__DisableSignalHandlers 1
 // where <defaults> is "anon_defaults" beside the settings when the host
 // wrote one (the bridges, in force before the first connection), else empty.
+// The signals stay the host's: Tor's own handlers would take SIGINT and
+// SIGTERM from the program and end only the engine, leaving the program
+// running without it.
 // dll_start returns when Tor's main loop has ended (SIGNAL HALT on the
 // control port, or a settings file Tor refuses) and Tor has cleaned up
 // after itself, its worker threads included.
@@ -58,8 +62,14 @@ void PLATFORM_CDECL dll_start(const char* settings_path) {
   if (settings_path == nullptr) return;
   // Tor opens its files through the C library, which takes the 8-bit text
   // the host hands over as it is.
-  std::vector<std::string> words = {
-      "anon", "-f", settings_path, "--defaults-torrc", Defaults(settings_path), "--hush"};
+  std::vector<std::string> words = {"anon",
+                                    "-f",
+                                    settings_path,
+                                    "--defaults-torrc",
+                                    Defaults(settings_path),
+                                    "--hush",
+                                    "--__DisableSignalHandlers",
+                                    "1"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
