@@ -656,8 +656,14 @@ TEST_F(ScriptedReplyTest, OnlyCheckedBridgesReachTheEngine) {
     const std::vector<std::string> received = engine.Received();
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], "AUTHENTICATE\r\n");
+    // Inside the command's quotes a Windows path's backslashes are escaped.
+    std::string quoted_path;
+    for (const char c : Obfs4ProxyPath(folder_)) {
+      if (c == '\\' || c == '"') quoted_path += '\\';
+      quoted_path += c;
+    }
     EXPECT_EQ(received[1], "SETCONF UseBridges=1 ClientTransportPlugin=\"obfs4 exec " +
-                               Obfs4ProxyPath(folder_) + "\" Bridge=\"" + good + "\"\r\n");
+                               quoted_path + "\" Bridge=\"" + good + "\"\r\n");
     EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName),
               "UseBridges 1\r\nClientTransportPlugin obfs4 exec " + Obfs4ProxyPath(folder_) +
                   "\r\nBridge " + good + "\r\n");
