@@ -23,15 +23,12 @@ source "$(dirname "$0")/nimbra-wine-lib.sh"
 network=${NIMBRA_TESTNET_DIR:?run by tests/testnet/run-in-testnet.sh}
 say() { echo "$*"; }
 
-own_display=0
 rm -rf "$work"
 mkdir -p "$work"
-if [[ -z ${DISPLAY:-} ]]; then
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-  [[ -s "$work/display" ]] || fail "no virtual display"
-  export DISPLAY=":$(tr -d '\n' <"$work/display")"
+# With --show on the user's own display; else on one of its own.
+own_display=0
+if ((!show)) || [[ -z ${DISPLAY:-} ]]; then
+  nimbra_own_display "$work" || fail "no virtual display"
   own_display=1
 fi
 

@@ -20,6 +20,18 @@ nimbra_cleanup() {
 }
 trap nimbra_cleanup EXIT
 
+# A virtual display of the script's own in DISPLAY (ended with the script):
+# other tests' Nimbra windows, on a display they share, would be counted and
+# clicked as this one's.
+nimbra_own_display() {  # WORK_DIR
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
+  pids+=($!)
+  local _
+  for _ in $(seq 100); do [[ -s "$1/display" ]] && break; sleep 0.1; done
+  [[ -s "$1/display" ]] || { echo "no virtual display" >&2; return 1; }
+  export DISPLAY=":$(tr -d '\n' <"$1/display")"
+}
+
 # Waits until FILE holds TEXT (a basic regular expression); 1 after SECONDS.
 nimbra_wait_for() {  # FILE TEXT [SECONDS]
   local _

@@ -11,10 +11,10 @@
 set -euo pipefail
 wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5
 source "$(dirname "$0")/nimbra-wine-lib.sh"
-[[ -n "${DISPLAY:-}" ]] || fail "needs a display (run under xvfb-run)"
 
 rm -rf "$work"
 mkdir -p "$work"
+nimbra_own_display "$work" || fail "no virtual display"
 
 wait_for() { nimbra_wait_for "$@" || fail "gave up waiting"; }
 visible_main_windows() {
