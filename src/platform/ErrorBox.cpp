@@ -1,15 +1,16 @@
 #include "platform/ErrorBox.h"
 
-#include <cstdlib>
-
 #include "platform/ErrorBoxInternal.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 
 namespace platform {
 
 void ShowErrorBox(const std::string& caption, const std::string& text) {
-  const char* file = std::getenv("NIMBRA_ERROR_BOX_FILE");
-  if (file != nullptr && file[0] != '\0') {
+  // Read from the process's environment, not the C runtime's copy, which on
+  // Windows does not see a value set after the start.
+  const std::string file = EnvironmentValue("NIMBRA_ERROR_BOX_FILE");
+  if (!file.empty()) {
     AppendToFile(file, text + "\n");
     return;
   }

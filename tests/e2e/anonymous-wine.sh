@@ -126,7 +126,13 @@ say "one request through the endpoint 127.0.0.1:35489: the server saw $saw"
 window=''
 for _ in $(seq 100); do window=$(nimbra_main_window) && break; sleep 0.2; done
 [[ -n $window ]] || fail "no main window"
-xdotool mousemove --window "$window" 224 127 click 1
+eval "$(xdo getwindowgeometry --shell "$window")"
+xdo mousemove $((X + 224)) $((Y + 127))
+sleep 0.5
+xdo click 1
+sleep 0.5
+xdo mousemove $((X + 20)) $((Y + 300))
+import -window root "$work/after-auto.png" 2>/dev/null || true
 lookups=$(grep -c 'request from' "$work/echo.txt" || true)
 for _ in $(seq 200); do
   (($(grep -c 'request from' "$work/echo.txt" || true) > lookups)) && break
