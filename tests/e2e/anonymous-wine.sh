@@ -127,12 +127,30 @@ window=''
 for _ in $(seq 100); do window=$(nimbra_main_window) && break; sleep 0.2; done
 [[ -n $window ]] || fail "no main window"
 eval "$(xdo getwindowgeometry --shell "$window")"
-xdo mousemove $((X + 224)) $((Y + 127))
-sleep 0.5
-xdo click 1
-sleep 0.5
-xdo mousemove $((X + 20)) $((Y + 300))
-import -window root "$work/after-auto.png" 2>/dev/null || true
+# Auto is on when its lamp (the button's top right) is green.
+auto_on() {
+  import -window root "$work/auto.png" 2>/dev/null || return 1
+  local rgb
+  rgb=$(convert "$work/auto.png" -crop "1x1+$((X + 247))+$((Y + 120))" +repage -depth 8 txt:- |
+    tail -n 1 | sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3/' | tr -d '%')
+  read -r -a rgb <<<"$rgb"
+  ((${rgb[1]%.*} > 120 && ${rgb[1]%.*} > ${rgb[0]%.*} + 60))
+}
+for _ in 1 2 3; do
+  xdo mousemove $((X + 220)) $((Y + 125))
+  sleep 0.3
+  xdo mousemove $((X + 224)) $((Y + 127))
+  sleep 0.3
+  xdo mousedown 1
+  sleep 0.2
+  xdo mouseup 1
+  sleep 0.5
+  xdo mousemove $((X + 20)) $((Y + 300))
+  sleep 1
+  auto_on && break
+done
+auto_on || fail "Auto did not go on"
+say "Auto on: a new identity every minute"
 lookups=$(grep -c 'request from' "$work/echo.txt" || true)
 for _ in $(seq 200); do
   (($(grep -c 'request from' "$work/echo.txt" || true) > lookups)) && break
