@@ -148,6 +148,14 @@ class RecordingGui : public GuiSystem {
   Rect WorkArea() const override { return work_area_; }
   bool PostToWindowOfClass(const std::string& class_name, std::uint32_t message) override;
   bool AddFontFile(const std::string& path) override;
+  // As a test set it with SetFaceCoverage; faces it did not name draw every
+  // character.
+  bool FaceDraws(const TextStyle& style, const std::string& text) override;
+
+  // --- Fonts
+  // The characters a face has (blanks and control characters count as drawn
+  // whatever it says).
+  void SetFaceCoverage(const std::string& face, std::function<bool(char32_t)> has);
 
   // --- The clock and the loop
   std::int64_t Now() const;
@@ -247,6 +255,7 @@ class RecordingGui : public GuiSystem {
   std::deque<std::pair<int, std::function<void()>>> menu_answers_;
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
+  std::map<std::string, std::function<bool(char32_t)>> coverage_;
   std::function<void()> loop_script_;
   std::atomic<bool> quit_requested_{false};
   std::atomic<int> exit_code_{0};
