@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -84,21 +85,6 @@ std::uint16_t ShiftState() {
   return shift;
 }
 
-// Right-to-left reading order only where the system is set up for it: the
-// Middle East metric, or a system locale that reads right to left (the
-// metric alone misses systems that report it only for their own UI).
-bool RightToLeftHonoured() {
-  static const bool honoured = [] {
-    if (GetSystemMetrics(SM_MIDEASTENABLED) != 0) return true;
-    DWORD layout = 0;
-    const int got =
-        GetLocaleInfoW(GetSystemDefaultLCID(), LOCALE_IREADINGLAYOUT | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&layout), sizeof layout / sizeof(WCHAR));
-    return got != 0 && layout == 1;
-  }();
-  return honoured;
-}
-
 // One font per face, height, weight and underline, kept for the life of the
 // program (a handful; controls keep using them until they are destroyed).
 HFONT CachedFont(const TextStyle& style, bool underline = false) {
@@ -136,6 +122,58 @@ void DrawPixels(HDC dc, const Bitmap& bitmap, Point at) {
                     bitmap.pixels.data(), &info, DIB_RGB_COLORS);
 }
 
+// Whether the font selected into the DC has a glyph for every character
+// (blanks and control characters aside).
+bool HasAllGlyphs(HDC dc, const std::wstring& text) {
+  if (text.empty()) return true;
+  std::vector<WORD> glyphs(text.size());
+  if (GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                       GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+    return true;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (glyphs[i] == 0xFFFF && text[i] > L' ') return false;
+  }
+  return true;
+}
+
+// Selects the style's font into the DC, or, when its face lacks a character
+// of the text (a display font for Latin text showing a translation), the
+// same size in a face the system has for every script; the old font.
+HGDIOBJ SelectFontFor(HDC dc, const TextStyle& style, const std::wstring& text) {
+  HGDIOBJ old_font = SelectObject(dc, CachedFont(style));
+  if (!HasAllGlyphs(dc, text)) {
+    TextStyle fallback = style;
+    fallback.face = "Tahoma";
+    SelectObject(dc, CachedFont(fallback));
+  }
+  return old_font;
+}
+
+// DrawTextW's format for a style: alignment and reading order are the
+// style's own, whatever the system's locale.
+UINT TextFormat(const TextStyle& style) {
+  UINT format = DT_TOP | DT_NOPREFIX;
+  if (style.word_wrap && !style.middle) {
+    format |= DT_WORDBREAK;
+  } else {
+    format |= DT_SINGLELINE | (style.middle ? DT_VCENTER : 0u);
+  }
+  switch (style.align) {
+    case TextAlign::Left:
+      format |= DT_LEFT;
+      break;
+    case TextAlign::Centre:
+      format |= DT_CENTER;
+      break;
+    case TextAlign::Right:
+      format |= DT_RIGHT;
+      break;
+  }
+  if (style.right_to_left) format |= DT_RTLREADING;
+  return format;
+}
+
 class Win32Canvas : public Canvas {
  public:
   explicit Win32Canvas(HDC dc) : dc_(dc) {}
@@ -151,40 +189,30 @@ class Win32Canvas : public Canvas {
 
   void DrawString(const std::string& text, const Rect& rect, const TextStyle& style) override {
     RECT area = ToRECT(rect);
-    UINT format = DT_TOP | DT_NOPREFIX | (style.word_wrap ? DT_WORDBREAK : DT_SINGLELINE);
-    format |= (style.right_to_left && RightToLeftHonoured()) ? DT_RIGHT | DT_RTLREADING : DT_LEFT;
     const std::wstring wide = W(text);
-    HGDIOBJ old_font = SelectObject(dc_, CachedFont(style));
-    if (!HasAllGlyphs(wide)) {
-      // A face without the text's script (a display font for Latin text
-      // showing a translation) gives way to one the system has for it.
-      TextStyle fallback = style;
-      fallback.face = kFallbackFace;
-      SelectObject(dc_, CachedFont(fallback));
-    }
+    HGDIOBJ old_font = SelectFontFor(dc_, style, wide);
     SetBkMode(dc_, TRANSPARENT);
     SetTextColor(dc_, ToColorRef(style.colour));
-    DrawTextW(dc_, wide.c_str(), static_cast<int>(wide.size()), &area, format);
+    DrawTextW(dc_, wide.c_str(), static_cast<int>(wide.size()), &area, TextFormat(style));
     SelectObject(dc_, old_font);
   }
 
  private:
-  // Whether the font selected into the DC has a glyph for every character
-  // (blanks and control characters aside).
-  bool HasAllGlyphs(const std::wstring& text) const {
-    if (text.empty()) return true;
-    std::vector<WORD> glyphs(text.size());
-    if (GetGlyphIndicesW(dc_, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
-                         GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
-      return true;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (glyphs[i] == 0xFFFF && text[i] > L' ') return false;
-    }
-    return true;
-  }
+  HDC dc_;
+};
 
-  static constexpr const char* kFallbackFace = "Tahoma";
+// A memory DC for measuring, released with the object.
+class MeasuringDC {
+ public:
+  MeasuringDC() : dc_(CreateCompatibleDC(nullptr)) {}
+  ~MeasuringDC() {
+    if (dc_ != nullptr) DeleteDC(dc_);
+  }
+  MeasuringDC(const MeasuringDC&) = delete;
+  MeasuringDC& operator=(const MeasuringDC&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
   HDC dc_;
 };
 
@@ -595,6 +623,7 @@ class Win32Window : public Window {
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return 0;
     UINT position = 0;
+    bool right_to_left = false;
     for (const MenuItem& item : items) {
       if (item.separator) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -610,12 +639,16 @@ class Win32Window : public Window {
       info.dwTypeData = caption.data();
       info.fState = (item.is_default ? MFS_DEFAULT : 0u) | (item.enabled ? 0u : MFS_DISABLED);
       InsertMenuItemW(menu, position++, TRUE, &info);
+      right_to_left = right_to_left || item.right_to_left;
     }
     // Without the foreground the menu would not close on a click elsewhere;
     // the posted message lets the next one open at once.
     SetForegroundWindow(hwnd_);
-    const BOOL chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0,
-                                       hwnd_, nullptr);
+    // A right-to-left menu is laid out mirrored: captions at its right edge,
+    // read right to left, opening leftwards. (The items' right-order flag
+    // would do the reading too, but Wine draws such a popup collapsed.)
+    const UINT flags = TPM_RETURNCMD | TPM_RIGHTBUTTON | (right_to_left ? TPM_LAYOUTRTL : 0u);
+    const BOOL chosen = TrackPopupMenu(menu, flags, screen.x, screen.y, 0, hwnd_, nullptr);
     PostMessageW(hwnd_, WM_NULL, 0, 0);
     DestroyMenu(menu);
     return static_cast<int>(chosen);
@@ -864,7 +897,10 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
   const wchar_t* class_name = L"BUTTON";
   DWORD style = WS_CHILD | WS_VISIBLE | (layout.tab_stop ? WS_TABSTOP : 0);
   DWORD ex_style = 0;
-  const bool rtl = layout.style.right_to_left && RightToLeftHonoured();
+  // A mirrored window turns its controls' left into right by itself; in
+  // another, right-to-left text is aligned right here.
+  const bool mirrored = spec_.right_to_left;
+  const bool rtl = layout.style.right_to_left && !mirrored;
   const DWORD text_wrap = layout.style.word_wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
   Rect bounds = layout.bounds;
   switch (layout.kind) {
@@ -910,7 +946,7 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
       style |= WS_CLIPSIBLINGS;
       break;
   }
-  if (rtl) ex_style |= WS_EX_RTLREADING;
+  if (rtl || mirrored) ex_style |= WS_EX_RTLREADING;
   // The first control after the radio buttons starts a new group, so arrow
   // keys stay among the radio buttons.
   if (layout.kind != ControlKind::RadioButton && !controls_.empty() &&
@@ -976,10 +1012,11 @@ HWND Win32Window::Realize() {
   HWND owner = nullptr;
   if (spec_.owner != nullptr) owner = static_cast<Win32Window*>(spec_.owner)->Realize();
   // WM_NCCREATE binds the object and sets hwnd_.
-  const HWND created = CreateWindowExW(0, W(spec_.class_name).c_str(), W(spec_.title).c_str(),
-                                       StyleBits(spec_.style), spec_.position.x, spec_.position.y,
-                                       frame.right - frame.left, frame.bottom - frame.top, owner,
-                                       nullptr, Instance(), this);
+  const DWORD ex_style = spec_.right_to_left ? WS_EX_LAYOUTRTL | WS_EX_RTLREADING : 0;
+  const HWND created = CreateWindowExW(ex_style, W(spec_.class_name).c_str(),
+                                       W(spec_.title).c_str(), StyleBits(spec_.style),
+                                       spec_.position.x, spec_.position.y, frame.right - frame.left,
+                                       frame.bottom - frame.top, owner, nullptr, Instance(), this);
   const DWORD error = GetLastError();
   if (created == nullptr) {
     // A window that got as far as WM_NCCREATE and was then destroyed leaves
@@ -1293,6 +1330,8 @@ LRESULT Win32Window::ControlColour(HDC dc, HWND child, UINT message, WPARAM wpar
 
 void Win32Window::DrawPicture(const DRAWITEMSTRUCT& item) {
   Win32Control* control = ControlOf(item.hwndItem);
+  // A mirrored window keeps its pictures the right way round.
+  if (spec_.right_to_left) SetLayout(item.hDC, LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
   FillRect(item.hDC, &item.rcItem, background_);
   if (control != nullptr)
     DrawPixels(item.hDC, control->Picture(), {item.rcItem.left, item.rcItem.top});
@@ -1408,6 +1447,30 @@ class Win32GuiSystem : public GuiSystem {
     // Bounded: a hung window must not hang us.
     SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
     return true;
+  }
+
+  // Laid out as DrawString lays it out: the same font choice and format.
+  std::optional<Size> MeasureText(const std::string& text, const TextStyle& style,
+                                  int wrap_width) override {
+    MeasuringDC dc;
+    if (dc.Get() == nullptr) return std::nullopt;
+    const std::wstring wide = W(text);
+    HGDIOBJ old_font = SelectFontFor(dc.Get(), style, wide);
+    RECT area = {0, 0, style.word_wrap ? std::max(wrap_width, 1) : 0, 0};
+    const int height = DrawTextW(dc.Get(), wide.c_str(), static_cast<int>(wide.size()), &area,
+                                 TextFormat(style) | DT_CALCRECT);
+    SelectObject(dc.Get(), old_font);
+    if (height == 0 && !wide.empty()) return std::nullopt;
+    return Size{area.right - area.left, area.bottom - area.top};
+  }
+
+  bool FaceDraws(const TextStyle& style, const std::string& text) override {
+    MeasuringDC dc;
+    if (dc.Get() == nullptr) return true;
+    HGDIOBJ old_font = SelectObject(dc.Get(), CachedFont(style));
+    const bool draws = HasAllGlyphs(dc.Get(), W(text));
+    SelectObject(dc.Get(), old_font);
+    return draws;
   }
 };
 
