@@ -20,6 +20,23 @@ else()
                 \"run scripts/build-mingw-deps.sh, set NIMBRA_MINGW_DEPS and configure again.\")")
 endif()
 
+# The obfs4 transport beside the real engine library, which starts it when
+# the settings name obfs4 bridges, with its licences; scripts/build-mingw-deps.sh
+# builds it into the same native prefix as Tor.
+get_property(obfs4_prefix GLOBAL PROPERTY nimbra_native_deps)
+set(obfs4proxy ${obfs4_prefix}/bin/obfs4proxy)
+set(obfs4_licenses ${obfs4_prefix}/share/licenses/obfs4proxy)
+if(obfs4_prefix AND EXISTS ${obfs4proxy})
+  install(PROGRAMS ${obfs4proxy} DESTINATION lib/nimbra/torengine)
+  install(FILES ${obfs4_licenses}/LICENSE ${obfs4_licenses}/LICENSE-GPL3.txt
+                ${obfs4_licenses}/LICENSE-libraries.txt
+          DESTINATION ${nimbra_doc_dir}/obfs4proxy PERMISSIONS ${library_permissions})
+else()
+  # Without it the engine could not reach a bridge.
+  install(CODE "message(FATAL_ERROR \"obfs4proxy is not built: run scripts/build-mingw-deps.sh, \"
+                \"set NIMBRA_MINGW_DEPS and configure again.\")")
+endif()
+
 # Manual pages go compressed, without a time stamp, so builds compare equal.
 find_program(NIMBRA_GZIP gzip REQUIRED)
 set(man_page ${PROJECT_SOURCE_DIR}/docs/man/ProxyRevert.1)
@@ -43,7 +60,7 @@ set(CPACK_PACKAGE_VENDOR Corvane)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "switches the proxy settings of the system, Opera and Firefox off")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n ProxyRevert undoes what Nimbra does while it runs, for when it could not\n do so itself. The package also holds Nimbra's engine libraries: the\n onion-routing engine with Tor linked in, and a launcher that runs a tor\n program instead.")
+    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n ProxyRevert undoes what Nimbra does while it runs, for when it could not\n do so itself. The package also holds Nimbra's engine libraries: the\n onion-routing engine with Tor linked in, with the obfs4 transport for\n bridges beside it, and a launcher that runs a tor program instead.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

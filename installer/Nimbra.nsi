@@ -1,16 +1,19 @@
-; The Nimbra installer: the two programs, the real engine as anon.dll, the
-; pictures, help, languages and the label font, a Start-menu folder and an
-; uninstaller that turns every proxy off before it removes anything.
+; The Nimbra installer: the two programs, the real engine as anon.dll with
+; the obfs4 transport for bridges beside it, the pictures, help, languages
+; and the label font, a Start-menu folder and an uninstaller that turns
+; every proxy off before it removes anything.
 ;
 ; Built by the "installer" target of the Windows build, which passes:
 ;   VERSION      e.g. 1.4
 ;   PROGRAM_DIR  the program folder the build fills (Nimbra.exe, res, Help...)
 ;   PROXYREVERT  ProxyRevert.exe (built in a folder of its own)
 ;   ENGINE       the real engine library, installed as anon.dll
+;   OBFS4PROXY   obfs4proxy.exe, which the engine starts for obfs4 bridges
+;   OBFS4PROXY_LICENSES  the folder of its licence files
 ;   LANGUAGES    a generated include listing the language files
 ;   OUTFILE      the setup program to write
 
-!ifndef VERSION | PROGRAM_DIR | PROXYREVERT | ENGINE | LANGUAGES | OUTFILE
+!ifndef VERSION | PROGRAM_DIR | PROXYREVERT | ENGINE | OBFS4PROXY | OBFS4PROXY_LICENSES | LANGUAGES | OUTFILE
   !error "Build this through the installer target of the Windows build"
 !endif
 
@@ -119,7 +122,13 @@ Section "Nimbra" SecProgram
   File "${PROGRAM_DIR}/Nimbra.exe"
   File "${PROXYREVERT}"
   File "/oname=anon.dll" "${ENGINE}"
+  File "${OBFS4PROXY}"
   File "${PROGRAM_DIR}/LCDN-LICENSE.txt"
+  SetOutPath "$INSTDIR\Licenses\obfs4proxy"
+  File "/oname=LICENSE.txt" "${OBFS4PROXY_LICENSES}/LICENSE"
+  File "${OBFS4PROXY_LICENSES}/LICENSE-GPL3.txt"
+  File "${OBFS4PROXY_LICENSES}/LICENSE-libraries.txt"
+  SetOutPath "$INSTDIR"
   !insertmacro InstallLanguages
   SetOutPath "$INSTDIR\res"
   File "${PROGRAM_DIR}/res/*.jpg"
@@ -173,6 +182,12 @@ Section "un.Nimbra" UnSecProgram
   Delete "$INSTDIR\Nimbra.exe"
   Delete "$INSTDIR\ProxyRevert.exe"
   Delete "$INSTDIR\anon.dll"
+  Delete "$INSTDIR\obfs4proxy.exe"
+  Delete "$INSTDIR\Licenses\obfs4proxy\LICENSE.txt"
+  Delete "$INSTDIR\Licenses\obfs4proxy\LICENSE-GPL3.txt"
+  Delete "$INSTDIR\Licenses\obfs4proxy\LICENSE-libraries.txt"
+  RMDir "$INSTDIR\Licenses\obfs4proxy"
+  RMDir "$INSTDIR\Licenses"
   ; Nimbra keeps the engine's settings, log and cache beside the library.
   Delete "$INSTDIR\anon_settings"
   Delete "$INSTDIR\anon.dll.log"

@@ -3,7 +3,11 @@
 # libjpeg-turbo, GoogleTest, and Tor with its zlib, libevent and OpenSSL for
 # the real engine library) from Debian's source packages, using the same
 # MinGW-w64 toolchain file as the project itself; and Tor's static library
-# for the native build, against the system's -dev packages.
+# for the native build, against the system's -dev packages. The obfs4
+# pluggable transport (obfs4proxy, a Go program) is built with Debian's Go
+# and Go libraries, as a Windows console program into the Windows prefix's
+# bin/ and for this machine into the native prefix's bin/, each with its
+# licences in share/licenses/obfs4proxy/.
 #
 # Usage: scripts/build-mingw-deps.sh [--print-prefix | --print-native-prefix]
 #
@@ -15,11 +19,19 @@
 # script, the compiler or what it was built against changes.
 set -euo pipefail
 
-readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native)
-# tor-native is Tor again, built for this machine.
+readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
+                   obfs4proxy obfs4proxy-native)
+# tor-native and obfs4proxy-native are the same sources built for this machine.
 readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
+# Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
+# (GOPATH mode: nothing is fetched). Their copyright files go with the program.
+readonly GO_LIBRARY_PACKAGES=(golang-filippo-edwards25519-dev golang-gitlab-yawning-edwards25519-extra-dev
+                              golang-golang-x-crypto-dev golang-golang-x-net-dev golang-golang-x-sys-dev
+                              golang-goptlib-dev golang-siphash-dev)
+readonly GO_PACKAGES=(golang-go "${GO_LIBRARY_PACKAGES[@]}")
+readonly GOCODE=/usr/share/gocode
 readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev gcc make perl
-                        pkg-config "${NATIVE_DEV_PACKAGES[@]}")
+                        pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
 readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
 readonly JOBS=2
 
@@ -191,8 +203,9 @@ ensure_deb_src() {
 }
 
 # The Debian source package a package is built from, and where it goes.
-source_of() { if [[ $1 == tor-native ]]; then echo tor; else echo "$1"; fi; }
-prefix_of() { if [[ $1 == tor-native ]]; then echo "$native_prefix"; else echo "$prefix"; fi; }
+source_of() { echo "${1%-native}"; }
+prefix_of() { if [[ $1 == *-native ]]; then echo "$native_prefix"; else echo "$prefix"; fi; }
+is_go() { [[ $(source_of "$1") == obfs4proxy ]]; }
 
 # Available source versions per source package, newest first, space-separated.
 declare -A src_versions=()
@@ -238,6 +251,9 @@ stamp_for() {
     tor-native)
       compiler="$(gcc -dumpmachine) $(gcc -dumpfullversion)"
       against="$(dpkg-query -W -f='${Package} ${Version} ' "${NATIVE_DEV_PACKAGES[@]}")" ;;
+    obfs4proxy | obfs4proxy-native)
+      compiler="$(go version)"
+      against="$(dpkg-query -W -f='${Package} ${Version} ' "${GO_PACKAGES[@]}")" ;;
   esac
   printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$(source_of "$pkg")" "$ver" "$recipe_id" \
     "$compiler"
@@ -324,8 +340,57 @@ build_other() {
         make -j "$JOBS" libtor.a &&
         install -D -m 0644 -t "$stage$pfx/lib" libtor.a &&
         install -D -m 0644 -t "$stage$pfx/include" "$src/src/feature/api/tor_api.h") ;;
+    obfs4proxy | obfs4proxy-native) build_go_program "$pkg" "$src" "$bld" "$stage$pfx" ;;
     *) return 1 ;;
   esac
+}
+
+# obfs4proxy from its original source with Debian's Go, in GOPATH mode on
+# Debian's Go libraries: no module is fetched. Statically linked (no cgo):
+# for Windows a 32-bit console program, for this machine one that needs no
+# library at all. Usage: build_go_program PACKAGE SOURCE BUILD ROOT
+build_go_program() {
+  local pkg=$1 src=$2 bld=$3 root=$4 goos goarch program=obfs4proxy
+  if [[ $pkg == *-native ]]; then
+    goos=$(go env GOHOSTOS) goarch=$(go env GOHOSTARCH)
+  else
+    goos=windows goarch=386 program=obfs4proxy.exe
+  fi
+  local gopath="$bld/gopath" module=gitlab.com/yawning/obfs4.git
+  mkdir -p "$gopath/src/${module%/*}" "$root/bin" "$root/share/licenses/obfs4proxy"
+  ln -sfn "$src" "$gopath/src/$module"
+  # The source imports this library by its module path, which ends in
+  # ".git"; Debian installs it under the name without.
+  ln -sfn "$GOCODE/src/gitlab.com/yawning/edwards25519-extra" \
+    "$gopath/src/gitlab.com/yawning/edwards25519-extra.git"
+  (cd "$gopath/src/$module" &&
+    env GO111MODULE=off GOPATH="$gopath:$GOCODE" GOFLAGS= GOPROXY=off GOENV=off \
+      GOCACHE="$work/gocache" CGO_ENABLED=0 GOOS="$goos" GOARCH="$goarch" \
+      go build -trimpath -ldflags='-s -w -buildid=' -o "$root/bin/$program" ./obfs4proxy) ||
+    return 1
+  # Part of it (the Elligator mapping) is under the GPL, the rest under a
+  # BSD licence; the program also holds Go's runtime and the libraries.
+  local licenses="$root/share/licenses/obfs4proxy" package
+  install -m 0644 "$src/LICENSE" "$src/LICENSE-GPL3.txt" "$licenses/" || return 1
+  local go_source
+  go_source="golang-$(go env GOVERSION | sed -E 's/^go([0-9]+\.[0-9]+).*/\1/')-src"
+  for package in "$go_source" "${GO_LIBRARY_PACKAGES[@]}"; do
+    printf '%s\n\n' "=== $package (Debian's copyright file)"
+    cat "/usr/share/doc/$package/copyright" || return 1
+    printf '\n'
+  done >"$licenses/LICENSE-libraries.txt"
+}
+
+# True for a PE32 (not PE32+) console program for x86, the kind obfs4proxy
+# must be for Tor on 32-bit Windows to start it with its pipes.
+is_windows_console_program() {
+  local file=$1 pe
+  [[ $(head -c 2 "$file" | od -An -c | tr -d ' ') == MZ ]] || return 1
+  pe=$(od -An -t u4 -j 60 -N 4 "$file" | tr -d ' ')
+  [[ $(od -An -t x1 -j "$pe" -N 4 "$file" | tr -d ' ') == 50450000 ]] &&
+    [[ $(od -An -t x2 -j $((pe + 4)) -N 2 "$file" | tr -d ' ') == 014c ]] &&
+    [[ $(od -An -t x2 -j $((pe + 24)) -N 2 "$file" | tr -d ' ') == 010b ]] &&
+    [[ $(od -An -t u2 -j $((pe + 24 + 68)) -N 2 "$file" | tr -d ' ') == 3 ]]
 }
 
 # Files consumers rely on, relative to the prefix.
@@ -340,6 +405,8 @@ expected_files() {
     libevent) printf '%s\n' include/event2/event.h lib/libevent.a ;;
     openssl) printf '%s\n' include/openssl/ssl.h lib/libssl.a lib/libcrypto.a ;;
     tor | tor-native) printf '%s\n' include/tor_api.h lib/libtor.a ;;
+    obfs4proxy) printf '%s\n' bin/obfs4proxy.exe share/licenses/obfs4proxy/LICENSE ;;
+    obfs4proxy-native) printf '%s\n' bin/obfs4proxy share/licenses/obfs4proxy/LICENSE ;;
   esac
 }
 
@@ -361,27 +428,51 @@ check_staged() {
   while read -r f; do
     [[ -e $root/$f ]] || { log "$pkg: missing $f"; ok=1; }
   done < <(expected_files "$pkg")
+  case $pkg in
+    obfs4proxy) is_windows_console_program "$root/bin/obfs4proxy.exe" ||
+      { log "$pkg: obfs4proxy.exe is not a 32-bit Windows console program"; ok=1; } ;;
+    obfs4proxy-native) [[ $("$root/bin/obfs4proxy" -version 2>&1) == obfs4proxy-* ]] ||
+      { log "$pkg: the built obfs4proxy does not run"; ok=1; } ;;
+  esac
   return "$ok"
 }
 
+# Downloads a source package's files into $work/download-PKG (apt-get
+# source --download-only with the options given after the version).
+download_source() {
+  local pkg=$1 ver=$2
+  shift 2
+  local tmp="$work/download-$pkg"
+  # Root's cache is not readable by apt's sandbox user; the download
+  # would fall back to root anyway, only with a warning.
+  local -a get=(apt-get -q)
+  [[ $EUID -eq 0 ]] && get+=(-o APT::Sandbox::User=root)
+  get+=(source --download-only "$@" "$pkg=$ver")
+  rm -rf "$tmp" && mkdir -p "$tmp" "$downloads/$pkg" || return 1
+  if ! (cd "$tmp" && apt_retry "${get[@]}"); then
+    [[ $apt_updated -eq 1 ]] && return 1
+    apt_update_once || return 1
+    rm -rf "$tmp" && mkdir -p "$tmp" || return 1
+    (cd "$tmp" && apt_retry "${get[@]}") || return 1
+  fi
+}
+
+# Go programs are built from the original source alone: Debian's part only
+# packages them (their GOPATH is set up here instead), and the mirror has
+# been seen without it. apt checks the tarball against the source index.
+original_only() { is_go "$1"; }
+
 fetch_source() {
   local pkg=$1 ver=$2 dest=$3
+  if original_only "$pkg"; then
+    fetch_original_source "$pkg" "$ver" "$dest"
+    return
+  fi
   local dsc="$downloads/$pkg/${pkg}_${ver#*:}.dsc"
   if [[ ! -f $dsc ]]; then
     log "$pkg: downloading source $ver"
+    download_source "$pkg" "$ver" || return 1
     local tmp="$work/download-$pkg"
-    # Root's cache is not readable by apt's sandbox user; the download
-    # would fall back to root anyway, only with a warning.
-    local -a get=(apt-get -q)
-    [[ $EUID -eq 0 ]] && get+=(-o APT::Sandbox::User=root)
-    get+=(source --download-only "$pkg=$ver")
-    rm -rf "$tmp" && mkdir -p "$tmp" "$downloads/$pkg" || return 1
-    if ! (cd "$tmp" && apt_retry "${get[@]}"); then
-      [[ $apt_updated -eq 1 ]] && return 1
-      apt_update_once || return 1
-      rm -rf "$tmp" && mkdir -p "$tmp" || return 1
-      (cd "$tmp" && apt_retry "${get[@]}") || return 1
-    fi
     # The .dsc goes last: its presence means the set is complete.
     find "$tmp" -maxdepth 1 -type f ! -name '*.dsc' -exec mv -f -t "$downloads/$pkg" {} + \
       && mv -f "$tmp/$(basename "$dsc")" "$dsc" || return 1
@@ -392,6 +483,30 @@ fetch_source() {
     # Most likely a damaged download: fetch it again next time.
     rm -f "$dsc"
     die "$pkg: could not unpack $dsc"
+  fi
+}
+
+fetch_original_source() {
+  local pkg=$1 ver=$2 dest=$3 tarball=''
+  # Names the tarball of this version; written last, so its presence means
+  # the download is complete.
+  local marker="$downloads/$pkg/${pkg}_${ver#*:}.original"
+  [[ -f $marker ]] && tarball="$downloads/$pkg/$(cat "$marker")"
+  if [[ ! -f $tarball ]]; then
+    log "$pkg: downloading the original source of $ver"
+    download_source "$pkg" "$ver" --tar-only || return 1
+    local tmp="$work/download-$pkg" found
+    found=$(find "$tmp" -maxdepth 1 -type f -name "${pkg}_*.orig.tar.*" | head -n 1)
+    [[ -n $found ]] || { log "$pkg: apt brought no original tarball"; return 1; }
+    mv -f "$found" "$downloads/$pkg/" || return 1
+    tarball="$downloads/$pkg/$(basename "$found")"
+    basename "$found" >"$marker.new" && mv -f "$marker.new" "$marker" || return 1
+  fi
+  log "$pkg: unpacking $(basename "$tarball")"
+  rm -rf "$dest" && mkdir -p "$dest"
+  if ! tar -xf "$tarball" -C "$dest" --strip-components=1; then
+    rm -f "$marker" "$tarball"
+    die "$pkg: could not unpack $tarball"
   fi
 }
 

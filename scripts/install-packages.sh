@@ -19,6 +19,19 @@ packages=(
   fonts-wqy-microhei locales
   # The Windows installer.
   nsis
+  # The service's HTTP endpoint (Asio and Beast, header-only, for both
+  # platforms), and the proxy its benchmark measures against.
+  libboost1.74-dev privoxy
+  # The obfs4 transport (obfs4proxy), built by build-mingw-deps.sh with Go
+  # from the Go libraries its go.mod names.
+  golang-go golang-filippo-edwards25519-dev golang-gitlab-yawning-edwards25519-extra-dev
+  golang-golang-x-crypto-dev golang-golang-x-net-dev golang-golang-x-sys-dev
+  golang-goptlib-dev golang-siphash-dev
+  # The censor of the private network's bridge test, and its client's
+  # request through SOCKS.
+  nftables curl
+  # Unpacks the Windows installer to check what it carries.
+  7zip
 )
 
 sudo_if_needed() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }

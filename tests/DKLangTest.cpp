@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
 
 #include "app/MainFormLangData.h"
+#include "base/AppFolders.h"
+#include "base/Logger.h"
+#include "engine/BridgeLines.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
@@ -49,7 +56,7 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   ASSERT_FALSE(table.empty()) << "the program holds no DKLANG_CONSTS";
   TDKLang_Constants constants;
   constants.LoadFromBytes(table);
-  ASSERT_EQ(constants.Count(), 16);
+  ASSERT_EQ(constants.Count(), 41);
   EXPECT_EQ(constants.Item(0).Name, "After_closing_you_not_anonymous");
   EXPECT_LT(constants.IndexOfName("Starting_proxy"), constants.IndexOfName("Start_proxy"));
   EXPECT_EQ(constants.Item(constants.IndexOfName("Dont_show_me_again")).Value,
@@ -59,6 +66,23 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   EXPECT_NE(constants.IndexOfName("Retirieving_ip"), -1);
   // Stored as sorted, so writing the catalogue back gives the same bytes.
   EXPECT_EQ(constants.SaveToBytes(), table);
+}
+
+// The options dialog shows each refusal of the bridge checker by its
+// catalogue name: none may be missing from the table.
+TEST(DKLangConstantsTest, EveryBridgeFaultHasItsText) {
+  TDKLang_Constants constants;
+  constants.LoadFromBytes(BuiltInTable());
+  for (int fault = static_cast<int>(TBridgeFault::NoLines);
+       fault <= static_cast<int>(TBridgeFault::ExtraWord); ++fault) {
+    const std::string key = BridgeFaultKey(static_cast<TBridgeFault>(fault));
+    EXPECT_NE(constants.IndexOfName(key), -1) << fault << " " << key;
+  }
+  for (const char* key : {"Bridge_line_refused", "Network_unreachable", "Use_bridges",
+                          "Built_in_bridges", "Custom_bridges", "Bridges_group"}) {
+    EXPECT_NE(constants.IndexOfName(key), -1) << key;
+  }
+  EXPECT_EQ(constants.Item(constants.IndexOfName("Bridge_line_refused")).DefValue, "Line %d: %s");
 }
 
 TEST(DKLangConstantsTest, NamesAreSortedFoldedAndHeldOnce) {
@@ -550,6 +574,111 @@ TEST_F(LanguageManagerTest, ControllerTranslatesItsWindow) {
   EXPECT_EQ(before.Text("Proxy_Address", "Caption"), "Retrieving IP address");
   EXPECT_EQ(before.Text("Options1", "Caption"), "Options...");
   EXPECT_EQ(after.Text("Options1", "Caption"), "Настройки...");
+}
+
+// Names a scan meets that are no language file to read.
+class RefusedLangFileTest : public LanguageManagerTest {
+ protected:
+  void SetUp() override {
+    InitAppFolders(system_.Root() / "data");
+    InitLog(true);
+  }
+  void TearDown() override { InitLog(false); }
+
+  // The log's "Language file skipped" lines, without their time stamps.
+  std::vector<std::string> Skipped() const {
+    std::vector<std::string> lines;
+    const std::string log = test_support::ReadFileOrMissing(LogFileName());
+    const std::string mark = "TDKLanguageManager.RegisterLangFile: Language file skipped: ";
+    for (std::size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at)) {
+      at += mark.size();
+      lines.push_back(log.substr(at, log.find("\r\n", at) - at));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  }
+  std::string TooLarge(const std::string& name) const {
+    return std::string("\"") + (folder_ / name) + "\" is larger than 1048576 bytes";
+  }
+  std::string NotRegular(const std::string& name) const {
+    return std::string("\"") + (folder_ / name) + "\" is not a regular file";
+  }
+  // A file that declares `lang_id` in its first line and is `size` bytes
+  // long.
+  std::string Padded(const std::string& name, int lang_id, std::size_t size) {
+    std::string text = "LANGID=" + std::to_string(lang_id) + "\r\n";
+    text.resize(size, ';');
+    return Put(name, text);
+  }
+
+  test_support::IsolatedSystem system_;
+};
+
+TEST_F(RefusedLangFileTest, ScanReadsOnlyRegularFilesUpToTheLimitAndLogsTheRest) {
+  Put("ru.lng", LangFile(1049, "Stop_proxy=Stop\r\n"));
+  Padded("at-limit.lng", 1031, kMaxLangFileSize);
+  Padded("over-limit.lng", 1036, kMaxLangFileSize + 1);
+  // Far beyond what a 32-bit process could hold: refused by its size alone.
+  const std::string huge = Padded("huge.lng", 1040, 16);
+  std::error_code sparse;
+  std::filesystem::resize_file(huge, std::uintmax_t{5} << 30, sparse);
+  ASSERT_TRUE(platform::ForceDirectories(folder_ / "folder.lng"));
+  std::vector<std::string> expected = {TooLarge("over-limit.lng")};
+  if (!sparse) expected.push_back(TooLarge("huge.lng"));
+#ifndef _WIN32
+  // A FIFO without a writer would hold a blocking open for good, and the
+  // device would feed a reader without end.
+  ASSERT_EQ(std::system(("mkfifo '" + folder_ / "fifo.lng" + "'").c_str()), 0);
+  std::filesystem::create_symlink("/dev/zero", folder_ / "zero.lng");
+  expected.push_back(NotRegular("fifo.lng"));
+  expected.push_back(NotRegular("zero.lng"));
+#endif
+  std::sort(expected.begin(), expected.end());
+
+  EXPECT_EQ(manager_.ScanForLangFiles(folder_.Path(), "*.lng", false), 2);
+  std::vector<std::uint16_t> ids = manager_.LanguageIDs();
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids, (std::vector<std::uint16_t>{1031, 1049}));
+  // A folder is no file at all: passed over without a word, as before.
+  EXPECT_EQ(Skipped(), expected);
+  if (sparse)
+    std::printf("no sparse file here (%s): the huge file is left out\n", sparse.message().c_str());
+}
+
+TEST_F(RefusedLangFileTest, AChosenFileThatTurnedIntoNoLanguageFileFailsTheSwitch) {
+  const std::string file = Put("ru.lng", LangFile(1049, "Stop_proxy=Stop it\r\n"));
+  ASSERT_TRUE(manager_.RegisterLangFile(file));
+  auto replace = [&](const std::function<void()>& make) {
+    ASSERT_TRUE(platform::DeleteFileAt(file) || std::filesystem::remove(file));
+    make();
+  };
+  auto switch_error = [&] {
+    try {
+      manager_.SetLanguageID(1049);
+    } catch (const ELangFileRefused& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+
+  Padded("ru.lng", 1049, kMaxLangFileSize + 1);
+  EXPECT_EQ(switch_error(), TooLarge("ru.lng"));
+  replace([&] { ASSERT_TRUE(platform::ForceDirectories(file)); });
+  EXPECT_EQ(switch_error(), NotRegular("ru.lng"));
+#ifndef _WIN32
+  replace([&] { ASSERT_EQ(std::system(("mkfifo '" + file + "'").c_str()), 0); });
+  EXPECT_EQ(switch_error(), NotRegular("ru.lng"));
+  replace([&] { std::filesystem::create_symlink("/dev/zero", file); });
+  EXPECT_EQ(switch_error(), NotRegular("ru.lng"));
+#endif
+  EXPECT_EQ(manager_.LanguageID(), 1033);
+  EXPECT_EQ(Text("Stop_proxy"), "Stop proxy");
+
+  // Back to a language file, the switch goes through.
+  replace([&] { Put("ru.lng", LangFile(1049, "Stop_proxy=Stop it\r\n")); });
+  manager_.SetLanguageID(1049);
+  EXPECT_EQ(Text("Stop_proxy"), "Stop it");
+  EXPECT_TRUE(Skipped().empty()) << "a failed switch raises; it is no skipped file";
 }
 
 TEST(CatalogueTextTest, FormatsTheCurrentLanguage) {

@@ -46,8 +46,10 @@ class ScriptedEngine : public TEngineControl {
     if (running) ++newnym_accepted;
     return running;
   }
+  TBootstrapPhase LastBootstrapPhase() const override { return phase; }
   bool running = false;
   int progress = 0;
+  TBootstrapPhase phase;
   int progress_reads = 0;
   int newnym_requests = 0;
   int newnym_accepted = 0;
@@ -181,6 +183,31 @@ TEST_F(ControllerTest, StartingPollsUntilReadyThenLooksTheAddressUp) {
   lookups_[0]("203.0.113.7");
   EXPECT_EQ(Label(), "203.0.113.7");
   EXPECT_EQ(Form().ProxyStatus(), "203.0.113.7");
+}
+
+// A problem the engine reports while it is not ready puts the reason into
+// the tray's hint, never into the label; the hint goes back once it moves on.
+TEST_F(ControllerTest, NetworkProblemIsTheTrayHintNotTheLabel) {
+  StartAtPercent(5);
+  EXPECT_EQ(MainWindow().TrayHint(), "Nimbra");
+  engine_.phase.Severity = "WARN";
+  engine_.phase.Reason = "TIMEOUT";
+  gui_.AdvanceClock(5000);
+  EXPECT_EQ(Label(), "Starting proxy: 5%");
+  EXPECT_EQ(MainWindow().TrayHint(),
+            "Cannot reach the anonymity network. It may be blocked where you are: bridges may "
+            "help (Options, Connection)");
+  engine_.phase = TBootstrapPhase{};
+  engine_.progress = 10;
+  gui_.AdvanceClock(5000);
+  EXPECT_EQ(Label(), "Starting proxy: 10%");
+  EXPECT_EQ(MainWindow().TrayHint(), "Nimbra");
+  // Switched off while stuck: the hint goes back too.
+  engine_.phase.Severity = "WARN";
+  gui_.AdvanceClock(5000);
+  EXPECT_NE(MainWindow().TrayHint(), "Nimbra");
+  Form().SetStarted(false);
+  EXPECT_EQ(MainWindow().TrayHint(), "Nimbra");
 }
 
 // The debug log follows the label: one line per change, none for the timer's

@@ -209,8 +209,13 @@ TEST_F(PipeClientTest, TerminatedWhileWaitingForTheServiceItEndsWithoutConnectin
   client.Start();
   ASSERT_TRUE(
       PumpUntilDone([&] { return LogHas("TPipeClient.Execute: CreateFile failed Error "); }));
+  // Well inside a wait for the start event: the stop must not wait it out
+  // (the program's exit waits for this).
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto told = std::chrono::steady_clock::now();
   client.Terminate();
   ASSERT_TRUE(PumpUntilDone([&] { return client.Finished(); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - told, std::chrono::milliseconds(kPipeRetryMs / 2));
   EXPECT_FALSE(LogHas("TPipeClient.Execute: Connected"));
   EXPECT_EQ(LogLines().size(), 1u) << "retries are not logged";
 }

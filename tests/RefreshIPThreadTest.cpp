@@ -34,10 +34,12 @@ std::string Lower(std::string text) {
 }
 
 // An HTTP server on 127.0.0.1 that answers the n-th connection with the n-th
-// body (the last one again after that) and closes it.
+// body (the last one again after that) and closes it; a trickling one sends
+// its body a byte every 100 ms, for ever.
 class LocalHttpServer {
  public:
-  explicit LocalHttpServer(std::vector<std::string> bodies) : bodies_(std::move(bodies)) {
+  explicit LocalHttpServer(std::vector<std::string> bodies, bool trickle = false)
+      : bodies_(std::move(bodies)), trickle_(trickle) {
     EXPECT_EQ(listener_.Listen("127.0.0.1", 0), 0u);
     thread_ = std::thread([this] { Serve(); });
   }
@@ -68,6 +70,13 @@ class LocalHttpServer {
         requests_.push_back(request);
       }
       const std::string& body = bodies_[std::min(served++, bodies_.size() - 1)];
+      if (trickle_) {
+        peer.SendAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+        while (!stop_ && peer.SendAll("7") == 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        continue;
+      }
       peer.SendAll("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
                    std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
       peer.ShutdownSend();
@@ -75,6 +84,7 @@ class LocalHttpServer {
   }
 
   std::vector<std::string> bodies_;
+  bool trickle_ = false;
   platform::TcpListener listener_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
@@ -254,6 +264,80 @@ TEST_F(RefreshIPThreadTest, RequestGoesThroughTheProxyTheInternetSettingsName) {
   EXPECT_THROW(FetchUrlText(url), EIPLookupError);
 #endif
   EXPECT_EQ(proxy.Requests().size(), 2u);
+}
+
+TEST(AddressFormTest, OnlyWellFormedAddressesPass) {
+  for (const char* good : {"203.0.113.7", "0.0.0.0", "255.255.255.255", "2001:db8::1", "::1", "::",
+                           "fe80::1:2:3:4", "2001:db8:0:0:0:0:2:1", "::ffff:192.0.2.128",
+                           "2001:DB8::A"}) {
+    EXPECT_TRUE(IsWellFormedAddress(good)) << good;
+  }
+  const std::string reversed = "\xE2\x80\xAE" "7.311.0.302";  // U+202E before it
+  for (const std::string& bad :
+       {std::string(""), std::string("<html><body>203.0.113.7</body></html>"),
+        std::string("203.0.113.7\r\n2026-01-01 forged: line"), reversed,
+        std::string("256.1.1.1"), std::string("1.2.3"), std::string("1.2.3.4.5"),
+        std::string("01.2.3.4"), std::string("1.2.3.4 "), std::string("1..3.4"),
+        std::string("2001:db8:::1"), std::string("1::2::3"), std::string("12345::"),
+        std::string("1:2:3:4:5:6:7:8:9"), std::string("fe80::1%eth0"), std::string(60000, '1'),
+        std::string("203.0.113.7\0", 12)}) {
+    EXPECT_FALSE(IsWellFormedAddress(bad)) << bad.substr(0, 40);
+  }
+  std::string binary;
+  for (int i = 0; i < 1024; ++i) binary += static_cast<char>(i * 37);
+  EXPECT_FALSE(IsWellFormedAddress(binary));
+}
+
+TEST_F(RefreshIPThreadTest, AReplyThatIsNotAnAddressIsLoggedEscapedAndNotReported) {
+  const std::string reversed = "\xE2\x80\xAE" "7.311.0.302";
+  LocalHttpServer server({"<html>You are 203.0.113.7</html>", reversed,
+                          "198.51.100.7\x01\r\n2026 TRefreshIPThread.Execute: forged",
+                          std::string(60000, '9')});
+  lookup_ = {0, server.Url()};
+  for (int i = 0; i < 4; ++i) {
+    StartLookup();
+    ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }));
+  }
+  EXPECT_TRUE(found_.empty());
+  const std::string log = test_support::ReadFileOrMissing(LogFileName());
+  EXPECT_NE(log.find("Refused a reply that is not an address (32 bytes): \"<html>You are "
+                     "203.0.113.7</html>\""),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\"\\xE2\\x80\\xAE7.311.0.302\""), std::string::npos) << log;
+  EXPECT_EQ(log.find("\xE2\x80\xAE"), std::string::npos) << "no raw override in the log";
+  EXPECT_EQ(log.find("\n2026 TRefreshIPThread"), std::string::npos) << "no forged line";
+  EXPECT_LT(log.size(), 2000u) << "a long reply is cut in the log";
+}
+
+TEST_F(RefreshIPThreadTest, ATricklingServerCannotHoldTheLookup) {
+  LocalHttpServer trickle({""}, true);
+  EXPECT_THROW(FetchUrlText(trickle.Url(), 1500), EIPLookupError);
+  lookup_ = {0, trickle.Url(), 1500};
+  StartLookup();
+  ASSERT_TRUE(PumpUntilDone([] { return RunningIPLookups() == 0; }))
+      << "the lookup ends at its time limit";
+  EXPECT_TRUE(found_.empty());
+}
+
+TEST_F(RefreshIPThreadTest, AFloodOfRequestsRunsOneLookupAtATime) {
+  LocalHttpServer server({"192.0.2.1\r\n", "192.0.2.2\r\n"});
+  TAddressLookups lookups({300, server.Url()});
+  std::vector<std::string> reports;
+  int most = 0;
+  for (int i = 0; i < 3000; ++i) {
+    lookups.Request([&reports, i](const std::string& ip) {
+      reports.push_back(std::to_string(i) + " " + ip);
+    });
+    most = std::max(most, RunningIPLookups());
+  }
+  ASSERT_TRUE(PumpUntilDone([&] {
+    most = std::max(most, RunningIPLookups());
+    return reports.size() == 2 && RunningIPLookups() == 0;
+  }));
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(server.Requests().size(), 2u) << "the first, then one for all that came meanwhile";
+  EXPECT_EQ(reports, (std::vector<std::string>{"0 192.0.2.1", "2999 192.0.2.2"}));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "engine/BridgeSettings.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -38,6 +39,11 @@ class IdleEngine : public TEngineControl {
   void StopTor() override {}
   int GetProgressStatus() override { return 0; }
   bool SendNewNym() override { return false; }
+  bool ApplyBridges(const TBridgeSettings& Bridges) override {
+    applied.push_back(Bridges);
+    return true;
+  }
+  std::vector<TBridgeSettings> applied;
 };
 
 class SkinnedWindowsTest : public ::testing::Test {
@@ -374,7 +380,7 @@ TEST_F(SkinnedWindowsTest, OptionsHelpAboutLinksAndHints) {
   Create();
   Form().Show();
   gui_.AnswerNextModal([&](RecordingWindow& dialog) {
-    EXPECT_EQ(Control(TOptionsForm::PageControl).Selected(), 1) << "About";
+    EXPECT_EQ(Control(TOptionsForm::PageControl).Selected(), 2) << "About";
     EXPECT_EQ(Control(TOptionsForm::VersionLabel).Text(), "Version 1.4");
     gui_.PressKey(dialog, gui::kKeyF1);
     EXPECT_TRUE(LastEventHas("Help\\Help.chm\" normal")) << "F1 on any page";
@@ -394,6 +400,61 @@ TEST_F(SkinnedWindowsTest, OptionsHelpAboutLinksAndHints) {
   });
   Click(Main(), Form().about);
   EXPECT_FALSE(Options().Visible());
+}
+
+// A bad bridge line keeps the dialog open with the line and the fault in the
+// status bar; nothing is stored and the engine hears nothing until the lines
+// pass.
+TEST_F(SkinnedWindowsTest, ConnectionPageRefusesABadLineAndStoresNothing) {
+  const std::string good =
+      "obfs4 192.0.2.7:443 CDF2E852BF539B82BD10E27E9115A31734E378C2 "
+      "cert=qUVQ0srL1JI/vO6V6m/24anYXiJD3QP2HgzUKQtQ7GRqqUvs7P+tG43RtAqdhLOALP7DJQ iat-mode=0";
+  Create();
+  gui_.AnswerNextModal([&](RecordingWindow& dialog) {
+    gui_.ClickControl(dialog, TOptionsForm::RunMinim);  // a General change waits too
+    Control(TOptionsForm::PageControl).SetSelected(1);
+    gui_.ClickControl(dialog, TOptionsForm::PageControl);
+    auto shown = [&](int id) {
+      return static_cast<gui::RecordingControl&>(Control(id)).IsVisible();
+    };
+    EXPECT_TRUE(shown(TOptionsForm::BridgeLinesEdit));
+    EXPECT_FALSE(shown(TOptionsForm::RunStartup));
+    EXPECT_FALSE(
+        static_cast<gui::RecordingControl&>(Control(TOptionsForm::CustomBridges)).IsEnabled())
+        << "until bridges are on";
+    EXPECT_FALSE(Control(TOptionsForm::UseBridges).Checked());
+    EXPECT_TRUE(Control(TOptionsForm::BuiltInBridges).Checked());
+    EXPECT_EQ(Control(TOptionsForm::UseBridges).Text(), "Use &bridges");
+    gui_.ClickControl(dialog, TOptionsForm::UseBridges);
+    gui_.ClickControl(dialog, TOptionsForm::CustomBridges);
+    gui_.TypeText(dialog, TOptionsForm::BridgeLinesEdit, good + "\r\nobfs4 192.0.2.7:0");
+    gui_.PressKey(dialog, gui::kKeyReturn);
+    EXPECT_TRUE(dialog.Visible()) << "still open";
+    EXPECT_EQ(Control(TOptionsForm::StatusBar).Text(),
+              "Line 2: the port must be a number from 1 to 65535");
+    EXPECT_TRUE(engine_.applied.empty());
+    EXPECT_FALSE(LoadBridgeSettings().Enabled);
+    EXPECT_FALSE(TOptions().GetOption("RunMinim", false));
+    gui_.TypeText(dialog, TOptionsForm::BridgeLinesEdit, good + "\r\n");
+    gui_.PressKey(dialog, gui::kKeyReturn);
+  });
+  gui_.AnswerNextMenu(4);  // Options...
+  gui_.TrayInput(gui::TrayEvent::RightClick);
+  ASSERT_EQ(engine_.applied.size(), 1u);
+  EXPECT_TRUE(engine_.applied[0].Enabled);
+  ASSERT_EQ(engine_.applied[0].ActiveLines().size(), 1u);
+  EXPECT_EQ(engine_.applied[0].ActiveLines()[0].Text(), good);
+  EXPECT_TRUE(LoadBridgeSettings().Enabled);
+  EXPECT_TRUE(TOptions().GetOption("RunMinim", false));
+
+  // OK again without a change: the engine is left alone.
+  gui_.AnswerNextModal([&](RecordingWindow& dialog) {
+    EXPECT_EQ(Control(TOptionsForm::BridgeLinesEdit).Text(), good + "\r\n");
+    gui_.PressKey(dialog, gui::kKeyReturn);
+  });
+  gui_.AnswerNextMenu(4);
+  gui_.TrayInput(gui::TrayEvent::RightClick);
+  EXPECT_EQ(engine_.applied.size(), 1u);
 }
 
 TEST_F(SkinnedWindowsTest, TheSampleLanguageTranslatesTheMainWindow) {

@@ -3,6 +3,7 @@
 // instance.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/InitFinal.h"
@@ -12,6 +13,7 @@
 #include "base/OptionsUnit.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
 #include "platform/gui/recording/RecordingGui.h"
 #include "support/SkinFixture.h"
@@ -30,6 +32,82 @@ class NullEngine : public TEngineControl {
   int GetProgressStatus() override { return 0; }
   bool SendNewNym() override { return false; }
   bool running = false;
+};
+
+// A window that forwards to a recorded one, except that the system will not
+// make it when it is first shown (a handle made when first needed).
+class RefusedWhenShown : public gui::Window {
+ public:
+  explicit RefusedWhenShown(std::unique_ptr<gui::Window> inner) : inner_(std::move(inner)) {}
+  void Show() override { throw gui::WindowError("window TMenuForm not created, error 1400"); }
+  int ShowModal() override { throw gui::WindowError("window TMenuForm not created"); }
+  void Hide() override { inner_->Hide(); }
+  bool Visible() const override { return inner_->Visible(); }
+  bool Active() const override { return inner_->Active(); }
+  gui::Rect Bounds() const override { return inner_->Bounds(); }
+  void SetPosition(gui::Point position) override { inner_->SetPosition(position); }
+  void SetTitle(const std::string& title) override { inner_->SetTitle(title); }
+  std::string Title() const override { return inner_->Title(); }
+  void SetRoundRectRegion(int l, int t, int r, int b, int w, int h) override {
+    inner_->SetRoundRectRegion(l, t, r, b, w, h);
+  }
+  void Invalidate() override { inner_->Invalidate(); }
+  void SetTimer(int id, std::uint32_t interval_ms) override { inner_->SetTimer(id, interval_ms); }
+  void KillTimer(int id) override { inner_->KillTimer(id); }
+  bool RegisterHotKey(int id, std::uint16_t shortcut) override {
+    return inner_->RegisterHotKey(id, shortcut);
+  }
+  void UnregisterHotKey(int id) override { inner_->UnregisterHotKey(id); }
+  bool AddTrayIcon(const std::string& hint) override { return inner_->AddTrayIcon(hint); }
+  void SetTrayHint(const std::string& hint) override { inner_->SetTrayHint(hint); }
+  void RemoveTrayIcon() override { inner_->RemoveTrayIcon(); }
+  int PopupMenu(const std::vector<gui::MenuItem>& items, gui::Point screen) override {
+    return inner_->PopupMenu(items, screen);
+  }
+  void EndModal(int result) override { inner_->EndModal(result); }
+  bool InModal() const override { return inner_->InModal(); }
+  gui::Control& AddControl(const gui::ControlSpec& layout) override {
+    return inner_->AddControl(layout);
+  }
+  gui::Control* FindControl(int id) override { return inner_->FindControl(id); }
+  void SetHints(const std::vector<HintArea>& hints) override { inner_->SetHints(hints); }
+
+ private:
+  std::unique_ptr<gui::Window> inner_;
+};
+
+// The recording backend on a system that will not make the windows of one
+// class: at once, or when first shown.
+class RefusingGui : public gui::GuiSystem {
+ public:
+  RefusingGui(RecordingGui& inner, std::string refused, bool when_shown)
+      : inner_(inner), refused_(std::move(refused)), when_shown_(when_shown) {}
+  std::unique_ptr<gui::Window> NewWindow(const gui::WindowSpec& layout,
+                                         gui::WindowEvents& events) override {
+    if (layout.class_name != refused_) return inner_.NewWindow(layout, events);
+    if (!when_shown_) throw gui::WindowError("window " + refused_ + " not created, error 8");
+    return std::make_unique<RefusedWhenShown>(inner_.NewWindow(layout, events));
+  }
+  int RunMessageLoop() override { return inner_.RunMessageLoop(); }
+  void QuitMessageLoop(int exit_code) override { inner_.QuitMessageLoop(exit_code); }
+  gui::MessageBoxResult ShowMessageBox(gui::Window* owner, const std::string& text,
+                                       const std::string& title, gui::MessageBoxButtons buttons,
+                                       gui::MessageBoxIcon icon) override {
+    return inner_.ShowMessageBox(owner, text, title, buttons, icon);
+  }
+  void ShellOpen(gui::Window* owner, const std::string& target, gui::ShowCommand show) override {
+    inner_.ShellOpen(owner, target, show);
+  }
+  gui::Rect WorkArea() const override { return inner_.WorkArea(); }
+  bool PostToWindowOfClass(const std::string& class_name, std::uint32_t message) override {
+    return inner_.PostToWindowOfClass(class_name, message);
+  }
+  bool AddFontFile(const std::string& path) override { return inner_.AddFontFile(path); }
+
+ private:
+  RecordingGui& inner_;
+  std::string refused_;
+  bool when_shown_;
 };
 
 class StartupTest : public ::testing::Test {
@@ -173,6 +251,45 @@ TEST_F(StartupTest, ASecondStartOnlySignalsTheFirst) {
   platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, kDebugModeKey, 0);
 }
 
+// Without its windows the program ends with a box, a log line and exit code
+// 1, whether the system refuses the main window at start or the menu panel
+// when it is first opened from a click.
+TEST_F(StartupTest, AWindowTheSystemWillNotMakeEndsTheProgramWithABoxAndALogLine) {
+  platform::RegKey debug;
+  ASSERT_EQ(debug.Create(platform::RegRoot::CurrentUser, kDebugModeKey, platform::kKeyWrite), 0u);
+  debug.Close();
+  const std::string box = app_ / "errorbox.txt";
+  ASSERT_TRUE(platform::SetEnvironmentValue("NIMBRA_ERROR_BOX_FILE", box));
+  struct Case {
+    const char* refused;
+    bool when_shown;
+  };
+  for (const Case& c : {Case{"TNimbraMainForm", false}, Case{"TMenuForm", true}}) {
+    SCOPED_TRACE(c.refused);
+    platform::DeleteFileAt(box);
+    RefusingGui refusing(gui_, c.refused, c.when_shown);
+    gui_.SetLoopScript([&] {
+      // The arrow opens the menu panel; a program still running ends here.
+      const gui::Rect arrow = Main().arrow.Bounds;
+      gui_.Click(MainWindow(), {arrow.left + 2, arrow.top + 2});
+      if (!gui_.QuitRequested()) gui_.QuitMessageLoop(0);
+    });
+    gui_.ResetQuit();
+    TProgramSeams on_refusing = seams_;
+    on_refusing.Gui = refusing;
+    EXPECT_EQ(RunNimbra(on_refusing), 1);
+    const std::string reason = std::string("window ") + c.refused + " not created";
+    EXPECT_NE(test_support::ReadFileOrMissing(box).find("Nimbra cannot open its window and ends: " +
+                                                        reason),
+              std::string::npos);
+    EXPECT_NE(test_support::ReadFileOrMissing(LogFileName())
+                  .find("InitFinal.RunNimbra: Window not created: " + reason),
+              std::string::npos);
+  }
+  platform::SetEnvironmentValue("NIMBRA_ERROR_BOX_FILE", "");
+  platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, kDebugModeKey, 0);
+}
+
 TEST_F(StartupTest, AnUnreadableLanguageFileStopsTheProgramBeforeItsWindows) {
   WriteOptions("LanguageID=1049\r\n");
   test_support::WriteFileForTest(
@@ -180,6 +297,39 @@ TEST_F(StartupTest, AnUnreadableLanguageFileStopsTheProgramBeforeItsWindows) {
   EXPECT_EQ(RunNimbra(seams_), 1);
   EXPECT_EQ(gui_.FindWindow("TNimbraMainForm"), nullptr);
   LangManager().SetLanguageID(1033);
+}
+
+TEST_F(StartupTest, NamesThatAreNoLanguageFileAreSkippedWithALogLine) {
+  platform::RegKey debug;
+  ASSERT_EQ(debug.Create(platform::RegRoot::CurrentUser, kDebugModeKey, platform::kKeyWrite), 0u);
+  // A language no other start here registers (the catalogue is the
+  // process's own).
+  WriteOptions("LanguageID=1036\r\n");
+  // The chosen language's only file is far too large to be one.
+  std::string large = "LANGID=1036\r\n";
+  large.resize(kMaxLangFileSize + 1, ';');
+  test_support::WriteFileForTest(app_ / "Large.lng", large);
+#ifndef _WIN32
+  // Natively a FIFO held the start until it was killed.
+  ASSERT_EQ(std::system(("mkfifo '" + app_ / "Fifo.lng" + "'").c_str()), 0);
+#endif
+  bool in_loop = false;
+  EXPECT_EQ(Run([&] { in_loop = true; }), 0);
+  EXPECT_TRUE(in_loop) << "the windows were made and the loop ran";
+  EXPECT_EQ(LangManager().LanguageID(), 1033);
+  const std::string log = test_support::ReadFileOrMissing(LogFileName());
+  EXPECT_NE(log.find(std::string("Language file skipped: \"") + app_ / "Large.lng" +
+                     "\" is larger than 1048576 bytes"),
+            std::string::npos)
+      << log;
+#ifndef _WIN32
+  EXPECT_NE(log.find(std::string("Language file skipped: \"") + app_ / "Fifo.lng" +
+                     "\" is not a regular file"),
+            std::string::npos)
+      << log;
+#endif
+  debug.Close();
+  platform::RegDeleteKeyTree(platform::RegRoot::CurrentUser, kDebugModeKey, 0);
 }
 
 }  // namespace

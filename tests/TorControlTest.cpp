@@ -17,6 +17,7 @@
 #include "base/AppFolders.h"
 #include "base/Endpoints.h"
 #include "base/Logger.h"
+#include "engine/ControlAuth.h"
 #include "engine/TorControl.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -175,6 +176,63 @@ TEST_F(EngineTest, ExistingSettingsStayByteForByteAndTheCacheComesBack) {
     HaltEngine();
     std::filesystem::remove_all(std::filesystem::path(folder + "cache"));
   }
+}
+
+TEST_F(EngineTest, AControllerAsksAnEngineStartedAnewWithItsNewCookie) {
+  const std::string folder = EngineFolder("engine", SimEngine());
+  const std::string cookie_path = folder + "cache" + kDelim + "control_auth_cookie";
+  auto control = std::make_unique<TTorControl>(folder);
+  control->StartTor();
+  ASSERT_TRUE(WaitUntil([&] { return control->GetProgressStatus() == 100; }, 20000));
+  const std::string first_cookie = ReadFileOrMissing(cookie_path);
+  HaltEngine();
+
+  // Another host in the same folder: the engine writes a new cookie.
+  auto other = std::make_unique<TTorControl>(folder);
+  other->StartTor();
+  ASSERT_TRUE(WaitUntil([&] { return other->GetProgressStatus() == 100; }, 20000));
+  ASSERT_NE(ReadFileOrMissing(cookie_path), first_cookie);
+
+  // The first controller still holds the old cookie; refused, it reads the
+  // new one and asks again within the same poll.
+  engine_test::ClearLog();
+  EXPECT_EQ(control->GetProgressStatus(), 100);
+  EXPECT_THAT(LogEntries(),
+              ElementsAre("TTorControl.GetProgressStatus: AUTHENTICATE reply = 515 "
+                          "Authentication failed: Authentication cookie did not match expected "
+                          "value."));
+  engine_test::ClearLog();
+  EXPECT_TRUE(control->SendNewNym());
+  EXPECT_THAT(LogEntries(), IsEmpty()) << "the new cookie is kept";
+  control.reset();
+  other.reset();
+  HaltEngine();
+}
+
+TEST_F(EngineTest, ConnectionsKeptOpenDoNotHoldUpTheNextOnes) {
+  const std::string folder = EngineFolder("engine", SimEngine());
+  TTorControl control(folder);
+  control.StartTor();
+  ASSERT_TRUE(WaitUntil([&] { return control.GetProgressStatus() == 100; }, 20000));
+  // Two controllers that stay connected, one of them in the middle of a
+  // line.
+  platform::TcpSocket idle, halfway;
+  ASSERT_EQ(idle.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, 5000), 0u);
+  ASSERT_EQ(halfway.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, 5000), 0u);
+  ASSERT_EQ(halfway.SendAll(engine_test::AuthenticateLine(folder) + "\r\nGETINFO sta"), 0u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(control.GetProgressStatus(), 100);
+  // The one in the middle of its line is still served.
+  ASSERT_EQ(halfway.SendAll("tus/bootstrap-phase\r\n"), 0u);
+  std::string reply;
+  while (reply.find("250 OK\r\n", 8) == std::string::npos) {
+    const std::size_t before = reply.size();
+    ASSERT_EQ(halfway.Receive(reply, 4096, 5000), 0u);
+    ASSERT_GT(reply.size(), before);
+  }
+  EXPECT_NE(reply.find("PROGRESS=100 "), std::string::npos) << reply;
+  idle.Close();
+  halfway.Close();
+  HaltEngine();
 }
 
 TEST_F(EngineTest, MissingLibraryIsLoggedAndTheProgramGoesOn) {
@@ -561,6 +619,298 @@ TEST_F(ScriptedReplyTest, ControlCharactersOfRepliesAreEscapedInTheLog) {
                               "SIGNAL NEWNYM reply = 250 O\\x00K\\x0D8.12.26 forged: line"));
   const std::string log = ReadFileOrMissing(LogFileName());
   EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), 2) << "two lines, each with its CR LF";
+}
+
+// A refused bridge text stores nothing and sends nothing: the first
+// connection the engine sees is the accepted change, one SETCONF with every
+// value quoted, and the engine folder's defaults file says the same.
+TEST_F(ScriptedReplyTest, OnlyCheckedBridgesReachTheEngine) {
+  const std::string options = system_.Root() / "options.ini";
+  const std::string good =
+      "obfs4 192.0.2.7:443 CDF2E852BF539B82BD10E27E9115A31734E378C2 "
+      "cert=qUVQ0srL1JI/vO6V6m/24anYXiJD3QP2HgzUKQtQ7GRqqUvs7P+tG43RtAqdhLOALP7DJQ iat-mode=0";
+  {
+    ScriptedEngine engine({"250 OK", "250 OK"});
+    const std::pair<std::string, int> bad[] = {{good + "\nControlPort 9051", 2},
+                                               {good + "\rControlPort 9051", 1},
+                                               {good + " #", 1},
+                                               {std::string(1 << 20, 'x'), 1},
+                                               {"ControlPort 9051", 1},
+                                               {"\r\nobfs4 192.0.2.7:443", 2}};
+    for (const auto& [text, line] : bad) {
+      const TBridgeCheck check =
+          ChangeBridges(*control_, true, TBridgeSource::Custom, text, options);
+      EXPECT_FALSE(check.Ok());
+      EXPECT_EQ(check.LineNumber, line) << check.Message();
+      EXPECT_FALSE(platform::FileExists(options));
+    }
+    // Many lines: refused by number, nothing sent either.
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += good + "\r\n";
+    EXPECT_EQ(ChangeBridges(*control_, true, TBridgeSource::Custom, many, options).Fault,
+              TBridgeFault::TooManyLines);
+    EXPECT_FALSE(platform::FileExists(options));
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
+
+    ASSERT_TRUE(ChangeBridges(*control_, true, TBridgeSource::Custom, good, options).Ok());
+    const std::vector<std::string> received = engine.Received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], "AUTHENTICATE\r\n");
+    EXPECT_EQ(received[1], "SETCONF UseBridges=1 ClientTransportPlugin=\"obfs4 exec " +
+                               Obfs4ProxyPath(folder_) + "\" Bridge=\"" + good + "\"\r\n");
+    EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName),
+              "UseBridges 1\r\nClientTransportPlugin obfs4 exec " + Obfs4ProxyPath(folder_) +
+                  "\r\nBridge " + good + "\r\n");
+  }
+
+  // Off: the engine is told, and the next start has no bridges.
+  ScriptedEngine off({"250 OK", "250 OK"});
+  ASSERT_TRUE(ChangeBridges(*control_, false, TBridgeSource::Custom, good, options).Ok());
+  EXPECT_EQ(off.Received().back(), "SETCONF UseBridges=0\r\n");
+  EXPECT_EQ(ReadFileOrMissing(folder_ + kBridgeDefaultsFileName), "");
+}
+
+// The last status read is kept whole, a problem logged once as it begins.
+TEST_F(ScriptedReplyTest, BootstrapProblemIsKeptBesideTheProgress) {
+  const std::string warn =
+      "250-status/bootstrap-phase=WARN BOOTSTRAP PROGRESS=5 TAG=conn SUMMARY=\"Connecting to a "
+      "relay\" WARNING=\"Connection timed out\" REASON=TIMEOUT COUNT=2 RECOMMENDATION=warn";
+  for (int i = 0; i < 2; ++i) {
+    ScriptedEngine engine({"250 OK", warn});
+    EXPECT_EQ(control_->GetProgressStatus(), 5);
+  }
+  const TBootstrapPhase phase = control_->LastBootstrapPhase();
+  EXPECT_TRUE(phase.IsProblem());
+  EXPECT_EQ(phase.Reason, "TIMEOUT");
+  EXPECT_EQ(phase.Warning, "Connection timed out");
+  EXPECT_THAT(LogEntries(), ElementsAre(std::string(kProgressSource) +
+                                        "Bootstrap problem: TIMEOUT, Connection timed out (2)"));
+  {
+    ScriptedEngine engine(
+        {"250 OK", "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=10 TAG=conn_done"});
+    EXPECT_EQ(control_->GetProgressStatus(), 10);
+  }
+  EXPECT_FALSE(control_->LastBootstrapPhase().IsProblem());
+}
+
+// A control port that serves `connections` connections one after the other,
+// each by `serve` with its index; it accepts no more. The lines each
+// connection sent before the peer's first answer are kept.
+class SessionPeer {
+ public:
+  using Serve = std::function<void(platform::TcpSocket&, int, std::vector<std::string>&)>;
+
+  SessionPeer(int connections, Serve serve) : sent_(static_cast<std::size_t>(connections)) {
+    EXPECT_EQ(listener_.Listen(endpoints::kLoopbackHost, endpoints::kEngineControlPort), 0u);
+    thread_ = std::thread([this, connections, serve] {
+      for (int i = 0; i < connections; ++i) {
+        platform::TcpSocket peer;
+        if (listener_.Accept(peer, 10000) != 0) return;
+        serve(peer, i, sent_[static_cast<std::size_t>(i)]);
+        // Let the client close first, as it does once it has its lines.
+        std::string rest;
+        while (peer.Receive(rest, 4096, 10000) == 0 && !rest.empty()) rest.clear();
+      }
+    });
+  }
+  ~SessionPeer() { Join(); }
+
+  // Joins the server: what each connection sent, and whether one more
+  // connection than served was made.
+  std::vector<std::vector<std::string>> Sent() {
+    Join();
+    return sent_;
+  }
+  bool AnotherConnection() {
+    Join();
+    platform::TcpSocket extra;
+    return listener_.Accept(extra, 0) == 0;
+  }
+
+ private:
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  platform::TcpListener listener_;
+  std::vector<std::vector<std::string>> sent_;
+  std::thread thread_;
+};
+
+// Takes `count` lines (without their CR LF) from the client before anything
+// is answered; fewer when the client waits for an answer first (2 s).
+void TakeLinesUnanswered(platform::TcpSocket& peer, std::size_t count,
+                         std::vector<std::string>& lines) {
+  std::string pending;
+  while (lines.size() < count) {
+    const std::size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      pending.erase(0, end + 1);
+      continue;
+    }
+    const std::size_t before = pending.size();
+    if (peer.Receive(pending, 4096, 2000) != 0 || pending.size() == before) return;
+  }
+}
+
+// Both lines, then `reply` in one write.
+SessionPeer::Serve AnswerBothAtOnce(const std::string& reply) {
+  return [reply](platform::TcpSocket& peer, int, std::vector<std::string>& lines) {
+    TakeLinesUnanswered(peer, 2, lines);
+    if (lines.size() == 2) peer.SendAll(reply);
+  };
+}
+
+const std::string kProgressLine =
+    "250-status/bootstrap-phase=NOTICE BOOTSTRAP PROGRESS=42 TAG=x SUMMARY=\"y\"\r\n";
+using Lines = std::vector<std::string>;
+
+TEST_F(ScriptedReplyTest, AuthenticationAndCommandGoTogetherAndBothRepliesAreRead) {
+  {
+    SessionPeer engine(1, AnswerBothAtOnce("250 OK\r\n" + kProgressLine + "250 OK\r\n"));
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_THAT(engine.Sent(), ElementsAre(Lines{"AUTHENTICATE", "GETINFO status/bootstrap-phase"}))
+        << "the command did not wait for the answer to AUTHENTICATE";
+  }
+  {
+    SessionPeer engine(1, AnswerBothAtOnce("250 OK\r\n250 OK\r\n"));
+    EXPECT_TRUE(control_->SendNewNym());
+    EXPECT_THAT(engine.Sent(), ElementsAre(Lines{"AUTHENTICATE", "SIGNAL NEWNYM"}));
+  }
+  EXPECT_THAT(LogEntries(), IsEmpty());
+}
+
+TEST_F(ScriptedReplyTest, ARefusedSessionIsLoggedAndTheCommandsReplyStillDecides) {
+  // However the engine refuses, the refusal is logged once, the command's own
+  // reply decides, and no second connection is made with the line just read.
+  for (const std::string refusal :
+       {"515 Authentication failed: Authentication cookie did not match expected value.",
+        "514 Authentication required.", "250 OKAY", "250-OK"}) {
+    SCOPED_TRACE(refusal);
+    engine_test::ClearLog();
+    SessionPeer engine(1, AnswerBothAtOnce(refusal + "\r\n" + kProgressLine + "250 OK\r\n"));
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_FALSE(engine.AnotherConnection());
+    EXPECT_THAT(LogEntries(),
+                ElementsAre(std::string(kProgressSource) + "AUTHENTICATE reply = " + refusal));
+  }
+  // A refused session that then refuses the command too: no progress, both
+  // lines logged.
+  engine_test::ClearLog();
+  {
+    SessionPeer engine(1, AnswerBothAtOnce("515 Authentication failed\r\n514 Authentication "
+                                           "required.\r\n"));
+    EXPECT_EQ(control_->GetProgressStatus(), 0);
+  }
+  EXPECT_THAT(LogEntries(),
+              ElementsAre(std::string(kProgressSource) + "AUTHENTICATE reply = 515 Authentication "
+                                                         "failed",
+                          std::string(kProgressSource) +
+                              "Invalid GETINFO status/bootstrap-phase reply = 514 Authentication "
+                              "required."));
+}
+
+TEST_F(ScriptedReplyTest, RepliesSplitAcrossReadsAreJoined) {
+  const std::vector<std::vector<std::string>> splits = {
+      // A piece a read: inside the status code, between CR and LF, inside
+      // the key.
+      {"2", "50 O", "K\r", "\n250-status/bootstrap-phase=NOTICE BOOTSTRAP PRO",
+       "GRESS=42 TAG=x SUMMARY=\"y\"\r", "\n", "250 OK\r\n"},
+      // The first reply with the start of the second.
+      {"250 OK\r\n250-status/boot", "strap-phase=NOTICE BOOTSTRAP PROGRESS=42 ",
+       "TAG=x\r\n250 OK\r\n"},
+  };
+  for (const std::vector<std::string>& pieces : splits) {
+    SCOPED_TRACE(pieces.front());
+    SessionPeer engine(1, [&pieces](platform::TcpSocket& peer, int, Lines& lines) {
+      TakeLinesUnanswered(peer, 2, lines);
+      for (const std::string& piece : pieces) {
+        if (peer.SendAll(piece) != 0) return;
+        // Long enough for the client to read each piece on its own.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      }
+    });
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+  }
+  EXPECT_THAT(LogEntries(), IsEmpty());
+}
+
+TEST_F(ScriptedReplyTest, CookieIsReadOnceAndAgainOnlyAfterARefusal) {
+  AskForCookie();
+  auto cookie = [](char c) { return std::string(32, c); };
+  auto line = [&](char c) { return "AUTHENTICATE " + engine_auth::HexText(cookie(c)); };
+  auto sent = [&](char c) { return Lines{line(c), "GETINFO status/bootstrap-phase"}; };
+  const std::string ok = "250 OK\r\n" + kProgressLine + "250 OK\r\n";
+  // The engine's refusal of a wrong cookie, after which it closes.
+  const SessionPeer::Serve refuse = [](platform::TcpSocket& peer, int, Lines& lines) {
+    TakeLinesUnanswered(peer, 2, lines);
+    peer.SendAll(
+        "515 Authentication failed: Authentication cookie did not match expected value.\r\n");
+    peer.Close();
+  };
+  const std::string refused = std::string(kProgressSource) +
+                              "AUTHENTICATE reply = 515 Authentication failed: Authentication "
+                              "cookie did not match expected value.";
+  const std::string closed =
+      std::string(kProgressSource) + "EConnectionClosed : Connection closed by the engine";
+
+  test_support::WriteFileForTest(CookiePath(), cookie('a'));
+  {
+    SessionPeer engine(1, AnswerBothAtOnce(ok));
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('a')));
+  }
+  // Kept: gone from its file, the cookie is still sent, without a word.
+  ASSERT_TRUE(platform::DeleteFileAt(CookiePath()));
+  {
+    SessionPeer engine(1, AnswerBothAtOnce(ok));
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('a')));
+  }
+  EXPECT_THAT(LogEntries(), IsEmpty());
+
+  // The engine started anew with another cookie: refused, read again and
+  // asked once more, all in one poll.
+  test_support::WriteFileForTest(CookiePath(), cookie('b'));
+  {
+    SessionPeer engine(2, [&](platform::TcpSocket& peer, int index, Lines& lines) {
+      if (index == 0) return refuse(peer, index, lines);
+      AnswerBothAtOnce(ok)(peer, index, lines);
+    });
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('a'), sent('b')));
+  }
+  EXPECT_THAT(LogEntries(), ElementsAre(refused));
+
+  // Refused while the file still holds the cookie sent: asking again would
+  // change nothing, so it is not done; the next poll reads the file anew.
+  engine_test::ClearLog();
+  {
+    SessionPeer engine(1, refuse);
+    EXPECT_EQ(control_->GetProgressStatus(), 0);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('b')));
+    EXPECT_FALSE(engine.AnotherConnection());
+  }
+  EXPECT_THAT(LogEntries(), ElementsAre(refused, closed));
+  test_support::WriteFileForTest(CookiePath(), cookie('c'));
+  {
+    SessionPeer engine(1, AnswerBothAtOnce(ok));
+    EXPECT_EQ(control_->GetProgressStatus(), 42);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('c')));
+  }
+
+  // Asked once more, and refused again: no third connection.
+  engine_test::ClearLog();
+  test_support::WriteFileForTest(CookiePath(), cookie('d'));
+  {
+    SessionPeer engine(2, refuse);
+    EXPECT_EQ(control_->GetProgressStatus(), 0);
+    EXPECT_THAT(engine.Sent(), ElementsAre(sent('c'), sent('d')));
+    EXPECT_FALSE(engine.AnotherConnection());
+  }
+  EXPECT_THAT(LogEntries(), ElementsAre(refused, refused, closed));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,6 +29,8 @@ struct Events : gui::WindowEvents {
   std::function<bool(int)> on_key;
   std::function<void()> on_close;
   std::vector<std::uint32_t> messages;
+  std::map<int, int> ticks;  // per timer id
+  std::vector<int> hot_keys;
   std::vector<int> commands;
   std::vector<int> keys;
   std::vector<int> pointer_controls;
@@ -55,8 +59,10 @@ struct Events : gui::WindowEvents {
     return on_key && on_key(key);
   }
   void Timer(int id) override {
+    ++ticks[id];
     if (on_timer) on_timer(id);
   }
+  void HotKey(int id) override { hot_keys.push_back(id); }
   void Message(std::uint32_t message) override { messages.push_back(message); }
   void Command(int id) override { commands.push_back(id); }
   void CloseRequest() override {
@@ -604,6 +610,221 @@ TEST_F(Win32GuiTest, PopupMenuDismissedReturnsZero) {
   items[1].separator = true;
   items[2] = {2, "Exit", gui::kShortcutCtrl | 'Q'};
   EXPECT_EQ(window->PopupMenu(items, {50, 50}), 0);
+}
+
+// ---- Windows the system will not make ------------------------------------------------
+
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wparam, LPARAM lparam) {
+  return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
+  // A refusal that sets no error must not be reported with an error left
+  // over from an earlier call.
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestRefused";
+  layout.messages = {9};  // made at once
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+  std::string reason;
+  try {
+    gui_->NewWindow(layout, events);
+  } catch (const gui::WindowError& error) {
+    reason = error.what();
+  }
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(reason.rfind("window NimbraTestRefused not created, ", 0), 0u) << reason;
+  EXPECT_EQ(reason.find("1411"), std::string::npos) << reason;
+  EXPECT_EQ(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
+
+  // Allowed again, the same class makes its window.
+  auto window = gui_->NewWindow(layout, events);
+  EXPECT_NE(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
+}
+
+TEST_F(Win32GuiTest, ClassOfTheSameNameWithAnotherProcedureIsNotTakenForOurs) {
+  WNDCLASSEXW other = {};
+  other.cbSize = sizeof(other);
+  other.lpfnWndProc = DefWindowProcW;
+  other.hInstance = GetModuleHandleW(nullptr);
+  other.lpszClassName = L"NimbraTestForeignClass";
+  ASSERT_NE(RegisterClassExW(&other), 0);
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestForeignClass";
+  EXPECT_THROW(gui_->NewWindow(layout, events), gui::WindowError);
+  UnregisterClassW(L"NimbraTestForeignClass", GetModuleHandleW(nullptr));
+}
+
+// ---- Messages from other programs ------------------------------------------------
+
+// What the flood tests arm, and what they post that the window never armed.
+constexpr int kArmedTimer = 5;
+constexpr int kKilledTimer = 6;
+constexpr int kUnarmedTimer = 7;
+constexpr std::uint32_t kArmedInterval = 200;
+constexpr int kRegisteredHotKey = 3;
+constexpr int kUnregisteredHotKey = 4;
+constexpr int kFloodCancelButton = 12;
+constexpr std::uint32_t kFloodListedMessage = 9;
+constexpr wchar_t kFloodTargetVariable[] = L"NIMBRA_TEST_FLOOD_TARGET";
+
+// Everything another program can post to a window, `count` times over, and a
+// mouse move last that says the flood has been seen.
+void PostFlood(HWND target, int count) {
+  for (int i = 0; i < count; ++i) {
+    PostMessageW(target, WM_TIMER, kArmedTimer, 0);
+    PostMessageW(target, WM_TIMER, kKilledTimer, 0);
+    PostMessageW(target, WM_TIMER, kUnarmedTimer, 0);
+    // DispatchMessageW would call this "timer procedure".
+    PostMessageW(target, WM_TIMER, kArmedTimer, 0x5A5A5A5A);
+    PostMessageW(target, WM_HOTKEY, kUnregisteredHotKey, 0);
+    PostMessageW(target, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(target, WM_COMMAND, IDOK, 0);
+    PostMessageW(target, WM_COMMAND, MAKEWPARAM(kFloodCancelButton + 0x1000, 0), 0);
+    // A click from a window that is no control of ours.
+    PostMessageW(target, WM_COMMAND, MAKEWPARAM(77, BN_CLICKED), reinterpret_cast<LPARAM>(target));
+    PostMessageW(target, kFloodListedMessage, 0, 0);
+  }
+  PostMessageW(target, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+}
+
+class Win32GuiFloodTest : public Win32GuiTest {
+ protected:
+  Win32GuiFloodTest() {
+    gui::WindowSpec layout;
+    layout.class_name = "NimbraTestFlood";
+    layout.style = gui::WindowStyle::Dialog;
+    layout.client_width = 200;
+    layout.client_height = 100;
+    layout.messages = {kFloodListedMessage};
+    window_ = gui_->NewWindow(layout, events_);
+    gui::ControlSpec cancel;
+    cancel.kind = gui::ControlKind::Button;
+    cancel.id = kFloodCancelButton;
+    cancel.bounds = {10, 10, 80, 25};
+    cancel.text = "Cancel";
+    cancel.cancel_button = true;
+    window_->AddControl(cancel);
+    handle_ = FindWindowW(L"NimbraTestFlood", nullptr);
+    armed_at_ = std::chrono::steady_clock::now();
+    window_->SetTimer(kArmedTimer, kArmedInterval);
+    window_->SetTimer(kKilledTimer, kArmedInterval);
+    window_->KillTimer(kKilledTimer);
+    hot_key_registered_ = window_->RegisterHotKey(
+        kRegisteredHotKey, gui::kShortcutCtrl | gui::kShortcutShift | gui::kShortcutAlt | 'L');
+  }
+
+  // Runs the loop until the flood's last message has arrived.
+  bool RunUntilFloodSeen() {
+    events_.mouse.clear();
+    return RunUntil([&] { return !events_.mouse.empty(); }, 60000);
+  }
+
+  // The window saw only what it armed, and the armed timer no more often
+  // than it ticks.
+  void ExpectOnlyArmedEvents(int listed_messages) {
+    const double elapsed_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - armed_at_)
+            .count();
+    EXPECT_EQ(events_.ticks.count(kKilledTimer), 0u);
+    EXPECT_EQ(events_.ticks.count(kUnarmedTimer), 0u);
+    EXPECT_LE(events_.ticks[kArmedTimer], 2 + static_cast<int>(elapsed_ms / kArmedInterval));
+    EXPECT_TRUE(events_.hot_keys.empty());
+    EXPECT_TRUE(events_.commands.empty());
+    // Each flood of the single-instance message is one event.
+    EXPECT_EQ(events_.messages, std::vector<std::uint32_t>(listed_messages, kFloodListedMessage));
+  }
+
+  Events events_;
+  std::unique_ptr<gui::Window> window_;
+  HWND handle_ = nullptr;
+  std::chrono::steady_clock::time_point armed_at_;
+  bool hot_key_registered_ = false;
+};
+
+TEST_F(Win32GuiFloodTest, PostedFloodReachesOnlyWhatTheWindowArmed) {
+  ASSERT_NE(handle_, nullptr);
+  PostFlood(handle_, 500);
+  ASSERT_TRUE(RunUntilFloodSeen());
+  ExpectOnlyArmedEvents(1);
+
+  // What the window did arm still arrives: the timer's own ticks, the
+  // registered hot key, Esc for the cancel button and a later signal.
+  const int ticks = events_.ticks[kArmedTimer];
+  ASSERT_TRUE(RunUntil([&] { return events_.ticks[kArmedTimer] >= ticks + 2; }));
+  if (hot_key_registered_) {
+    PostMessageW(handle_, WM_HOTKEY, kRegisteredHotKey, 0);
+    ASSERT_TRUE(RunUntil([&] { return !events_.hot_keys.empty(); }));
+    EXPECT_EQ(events_.hot_keys, std::vector<int>{kRegisteredHotKey});
+  }
+  PostMessageW(GetDlgItem(handle_, kFloodCancelButton + 0x1000), WM_KEYDOWN, VK_ESCAPE, 0);
+  ASSERT_TRUE(RunUntil([&] { return !events_.commands.empty(); }));
+  EXPECT_EQ(events_.commands, std::vector<int>{kFloodCancelButton});
+  PostMessageW(handle_, kFloodListedMessage, 0, 0);
+  ASSERT_TRUE(RunUntil([&] { return events_.messages.size() == 2; }));
+}
+
+// Sent messages skip the message loop and reach the window procedure
+// straight from the sender.
+TEST_F(Win32GuiFloodTest, SentFloodFromAnotherThreadReachesOnlyWhatTheWindowArmed) {
+  ASSERT_NE(handle_, nullptr);
+  bool done = false;
+  std::thread sender([&] {
+    for (int i = 0; i < 300; ++i) {
+      SendMessageW(handle_, WM_TIMER, kUnarmedTimer, 0);
+      SendMessageW(handle_, WM_TIMER, kKilledTimer, 0);
+      SendMessageW(handle_, WM_HOTKEY, kUnregisteredHotKey, 0);
+      SendMessageW(handle_, WM_COMMAND, IDCANCEL, 0);
+    }
+    done = true;
+    PostMessageW(handle_, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+  });
+  const bool seen = RunUntilFloodSeen();
+  sender.join();
+  ASSERT_TRUE(seen && done);
+  ExpectOnlyArmedEvents(0);
+}
+
+TEST_F(Win32GuiFloodTest, FloodFromAnotherProcessReachesOnlyWhatTheWindowArmed) {
+  ASSERT_NE(handle_, nullptr);
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+  std::wstring command = L"\"" + std::wstring(path) +
+                         L"\" --gtest_filter=Win32GuiFloodSender.PostsTheFloodToTheNamedWindow";
+  SetEnvironmentVariableW(kFloodTargetVariable,
+                          std::to_wstring(reinterpret_cast<std::uintptr_t>(handle_)).c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  SetEnvironmentVariableW(kFloodTargetVariable, nullptr);
+  ASSERT_TRUE(started);
+  // The whole flood is queued before the loop runs, as when the window
+  // thread is busy.
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD exit_code = 1;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exit_code, 0u);
+  ASSERT_TRUE(RunUntilFloodSeen());
+  ExpectOnlyArmedEvents(1);
+}
+
+// The other process of the test above; on its own it has nothing to do.
+TEST(Win32GuiFloodSender, PostsTheFloodToTheNamedWindow) {
+  wchar_t target[32] = {};
+  if (GetEnvironmentVariableW(kFloodTargetVariable, target, 32) == 0) {
+    GTEST_SKIP() << "the sender of FloodFromAnotherProcessReachesOnlyWhatTheWindowArmed";
+  }
+  HWND window =
+      reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::wcstoull(target, nullptr, 10)));
+  ASSERT_TRUE(IsWindow(window));
+  PostFlood(window, 500);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "platform/ErrorBox.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
@@ -56,7 +57,8 @@ void CreateEngineControl(const TProgramSeams& Seams) {
   if (Seams.CreateEngine) {
     g_tor_control = Seams.CreateEngine(folder);
   } else {
-    g_tor_control = std::make_unique<TTorControl>(folder);
+    // The bridges hold from the engine's very first connection.
+    g_tor_control = std::make_unique<TTorControl>(folder, LoadBridgeSettings());
   }
   TorControl = g_tor_control.get();
 }
@@ -81,6 +83,22 @@ TProgramWindows::TProgramWindows(const TProgramSeams& Seams, TEngineControl& Eng
   FMain = std::make_unique<TNimbraMainForm>(Seams, Engine);
   TNimbraMainForm& main = *FMain;
   Create([&] { main.FormCreate(); });
+  // The main window's handler swallows the window thread's errors; a window
+  // the system will not make is not one of them: the program ends.
+  Application().OnException = [this, &gui,
+                               others = Application().OnException](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const gui::WindowError& refused) {
+      if (FRefusedWindow.empty()) {
+        FRefusedWindow = refused.what();
+        gui.QuitMessageLoop(1);
+      }
+      return;
+    } catch (...) {
+    }
+    if (others) others(error);
+  };
   // Each window loads its own pictures once made; the first picture that
   // cannot be read leaves the later ones, and the start-up actions, out.
   bool skins = Create([&] { main.LoadSkins(); });
@@ -97,7 +115,15 @@ TProgramWindows::TProgramWindows(const TProgramSeams& Seams, TEngineControl& Eng
 
   FOptions = std::make_unique<TOptionsForm>(
       gui, TOptionsLinks{[&main] { main.SetOptions(); }, [&main] { main.ShowHelp(); },
-                         [&main](const std::string& hint) { main.DisplayHint(hint); }});
+                         [&main](const std::string& hint) { main.DisplayHint(hint); },
+                         [&Engine](bool enabled, TBridgeSource source, const std::string& lines) {
+                           return ChangeBridges(Engine, enabled, source, lines);
+                         },
+                         [&Engine] {
+                           return Engine.LastBootstrapPhase().IsProblem()
+                                      ? CatalogueText("Network_unreachable")
+                                      : std::string();
+                         }});
   Create([&] { FOptions->FormCreate(); });
   main.SetCompanions(FMenu.get(), FClosing.get(), FOptions.get());
 
@@ -123,6 +149,7 @@ void TProgramWindows::RunStartupActions() {
 }
 
 TProgramWindows::~TProgramWindows() {
+  Application().OnException = nullptr;
   FTutorial.reset();
   FOptions.reset();
   FClosing.reset();
@@ -143,12 +170,22 @@ int RunNimbra(const TProgramSeams& Seams) {
     return 1;
   }
   int exit_code = 0;
-  {
+  std::string refused;
+  try {
     TProgramWindows windows(Seams, *TorControl);
     if (Seams.WindowsCreated) Seams.WindowsCreated(windows);
-    if (Application().ShowMainForm) windows.Main().Show();
+    if (windows.RefusedWindow().empty() && Application().ShowMainForm) windows.Main().Show();
+    // Returns at once when a window was refused before it started.
     exit_code = gui.RunMessageLoop();
+    refused = windows.RefusedWindow();
     FinalizeProgram();
+  } catch (const gui::WindowError& error) {
+    refused = error.what();
   }
-  return exit_code;
+  if (refused.empty()) return exit_code;
+  // Without its windows the program cannot go on: it says so and ends.
+  FinalizeProgram();
+  LogMessage("Window not created: " + refused, "InitFinal.RunNimbra");
+  platform::ShowErrorBox(kProductName, "Nimbra cannot open its window and ends: " + refused);
+  return 1;
 }

@@ -49,11 +49,18 @@ class TProgramWindows {
   TOptionsForm& Options() const { return *FOptions; }
   TTutorialForm& Tutorial() const { return *FTutorial; }
 
+  // The reason the system gave for the first window it would not make after
+  // the main window's creation (made when first needed, inside a handler);
+  // empty while none was refused. A refusal asks the message loop to end
+  // with exit code 1.
+  const std::string& RefusedWindow() const { return FRefusedWindow; }
+
  private:
   // Runs a window's creation step; false when it raised.
   static bool Create(const std::function<void()>& Step);
   void RunStartupActions();
 
+  std::string FRefusedWindow;
   std::unique_ptr<TNimbraMainForm> FMain;
   std::unique_ptr<TMenuForm> FMenu;
   std::unique_ptr<TClosingForm> FClosing;

@@ -94,7 +94,7 @@ const TLangWindowDesign& MenuFormDesign() {
 const TLangWindowDesign& OptionsFormDesign() {
   static const TLangWindowDesign design{
       kOptionsFormName,
-      {"PageControl",        "GeneralPage",        "AboutPage",
+      {"PageControl",        "GeneralPage",        "ConnectionPage",     "AboutPage",
        "PageFrame",          "StartupGroup",       "RunStartup",
        "RunMinim",           "StartStartup",       "ProxyGroup",
        "AutoSwitchStartup",  "SwitchPeriodLabel1", "SwitchPeriodEdit",
@@ -129,6 +129,7 @@ const TLangWindowDesign& OptionsFormDesign() {
           {23, "CancelButton", "Hint", "Exit this window without saving options"},
           {24, "HelpButton", "Caption", "&Help"},
           {25, "HelpButton", "Hint", "View help for the current page of Options dialog"},
+          {26, "ConnectionPage", "Caption", "Connection"},
       }};
   return design;
 }

@@ -153,8 +153,10 @@ TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& Tor
       FSeams(Seams),
       FTorControl(TorControl) {
   if (!FSeams.StartAddressLookup) {
-    FSeams.StartAddressLookup = [settings = FSeams.IPLookup](TIPFoundEvent handler) {
-      new TRefreshIPThread(std::move(handler), settings);  // frees itself
+    // One lookup thread at a time, however often the window asks.
+    auto lookups = std::make_shared<TAddressLookups>(FSeams.IPLookup);
+    FSeams.StartAddressLookup = [lookups](TIPFoundEvent handler) {
+      lookups->Request(std::move(handler));
     };
   }
   DragElement = &back;
@@ -394,6 +396,7 @@ void TNimbraMainForm::UpdateIndicator() {
   std::string colour;
   if (FStarted) {
     FProgress = FTorControl.GetProgressStatus();
+    ShowNetworkProblem(FProgress < 100 && FTorControl.LastBootstrapPhase().IsProblem());
     ShowProxyLoadingTimer.SetEnabled(true);
     if (FProgress < 100) {
       ShowStatus(CatalogueText("Starting_proxy", {FProgress}));
@@ -408,10 +411,27 @@ void TNimbraMainForm::UpdateIndicator() {
       colour = "green";
     }
   } else {
+    ShowNetworkProblem(false);
     ShowStatus(CatalogueText("Anonymity_OFF"));
   }
   const std::string name = "lamp_" + colour + ".jpg";
   lamp.LoadPicture(SkinPath(name), SkinSource(name));
+}
+
+void TNimbraMainForm::ShowNetworkProblem(bool Stuck) {
+  if (Stuck == FShowsNetworkProblem) return;
+  FShowsNetworkProblem = Stuck;
+  // The label keeps its texts; the tray's hint says why nothing moves, and
+  // goes back to what it said before once the engine gets on.
+  if (Stuck) {
+    FTrayHintBeforeProblem = TrayIcon.Hint();
+    TrayIcon.SetHint(CatalogueText("Network_unreachable"));
+    if (FOptionsForm != nullptr) FOptionsForm->SetStatusText(CatalogueText("Network_unreachable"));
+    LogMessage("Network unreachable: " + FTorControl.LastBootstrapPhase().ProblemText(),
+               "TNimbraMainForm.UpdateIndicator");
+  } else {
+    TrayIcon.SetHint(FTrayHintBeforeProblem);
+  }
 }
 
 void TNimbraMainForm::IPFound(const std::string& NewIP) {

@@ -60,6 +60,8 @@ class TNimbraMainForm : public TSkinForm {
   void SetAutoswitch(bool Value);
   void UpdateIndicator();
   void IPFound(const std::string& NewIP);
+  // Puts the tray hint about an unreachable network up or takes it down.
+  void ShowNetworkProblem(bool Stuck);
   void PipeResponse(const void* Data, std::uint32_t DataSize);
   void SetOptions();
   void ApplyCloseAction();
@@ -164,6 +166,9 @@ class TNimbraMainForm : public TSkinForm {
   bool FStarted = false;
   bool FAutoswitch = false;
   std::int32_t FProgress = 0;
+  // The engine reports a problem reaching the network, and the tray says so.
+  bool FShowsNetworkProblem = false;
+  std::string FTrayHintBeforeProblem;
   std::string FProxyStatus;
   std::unique_ptr<TPipeClient> FPipeClient;
   bool FFontAdded = false;

@@ -1,7 +1,9 @@
 #include "app/OptionsFormUnit.h"
 
 #include "app/MainFormLangData.h"
+#include "base/Logger.h"
 #include "base/OptionsUnit.h"
+#include "ui/DKLang.h"
 
 namespace {
 
@@ -52,6 +54,24 @@ TOptionsForm::TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links)
   Add(ControlKind::Edit, SwitchPeriodEdit, "SwitchPeriodEdit", {256, 194, 40, 21}, "",
       "Specify how often proxies should be switched");
   Add(ControlKind::Text, SwitchPeriodLabel2, "SwitchPeriodLabel2", {302, 197, 100, 17}, "minutes");
+
+  // The Connection page: bridges for where the network is blocked. Its
+  // texts are the catalogue's (SetConnectionTexts).
+  FPages.push_back({TPage::Connection,
+                    "ConnectionPage",
+                    "Connection",
+                    {BridgesGroup, UseBridges, BuiltInBridges, CustomBridges, BridgeLinesEdit,
+                     BridgesNote}});
+  Add(ControlKind::GroupBox, BridgesGroup, "BridgesGroup", {20, 40, 390, 230}, "Bridges");
+  Add(ControlKind::CheckBox, UseBridges, "UseBridges", {34, 60, 370, 20}, "Use &bridges");
+  Add(ControlKind::RadioButton, BuiltInBridges, "BuiltInBridges", {50, 83, 354, 20},
+      "Built-in obfs4 bridges");
+  Add(ControlKind::RadioButton, CustomBridges, "CustomBridges", {50, 106, 354, 20},
+      "Use these bridge lines:");
+  AddControl(ControlKind::MultiLineEdit, BridgeLinesEdit, "BridgeLinesEdit", {50, 129, 348, 110},
+             "");
+  Add(ControlKind::Text, BridgesNote, "BridgesNote", {34, 246, 370, 17}, "");
+  SetConnectionTexts();
 
   FPages.push_back({TPage::About,
                     "AboutPage",
@@ -124,6 +144,23 @@ void TOptionsForm::ShowPage(TPage Page) {
   }
 }
 
+// The page's texts come from the message catalogue, so that they follow the
+// language chosen.
+void TOptionsForm::SetConnectionTexts() {
+  Window().FindControl(BridgesGroup)->SetText(CatalogueText("Bridges_group"));
+  Window().FindControl(UseBridges)->SetText(CatalogueText("Use_bridges"));
+  Window().FindControl(BuiltInBridges)->SetText(CatalogueText("Built_in_bridges"));
+  Window().FindControl(CustomBridges)->SetText(CatalogueText("Custom_bridges"));
+  Window().FindControl(BridgesNote)->SetText(CatalogueText("Bridges_note"));
+}
+
+void TOptionsForm::EnableBridgeControls() {
+  const bool on = Window().FindControl(UseBridges)->Checked();
+  Window().FindControl(BuiltInBridges)->SetEnabled(on);
+  Window().FindControl(CustomBridges)->SetEnabled(on);
+  Window().FindControl(BridgeLinesEdit)->SetEnabled(on);
+}
+
 bool TOptionsForm::ShowModal(TPage Page) {
   ShowPage(Page);
   if (!about_logo.Empty()) Window().FindControl(about_img)->SetBitmap(*about_logo.Bitmap());
@@ -138,6 +175,43 @@ void TOptionsForm::SetOptionsToGUI() {
   Window().FindControl(StartStartup)->SetChecked(options.GetOption("StartStartup", true));
   Window().FindControl(AutoSwitchStartup)->SetChecked(options.GetOption("AutoSwitchStartup", true));
   Window().FindControl(SwitchPeriodEdit)->SetText(options.GetOption("SwitchPeriod", "30"));
+  const TBridgeSettings bridges = LoadBridgeSettings();
+  SetConnectionTexts();
+  Window().FindControl(UseBridges)->SetChecked(bridges.Enabled);
+  Window()
+      .FindControl(bridges.Source == TBridgeSource::Custom ? CustomBridges : BuiltInBridges)
+      ->SetChecked(true);
+  Window().FindControl(BridgeLinesEdit)->SetText(bridges.CustomText());
+  EnableBridgeControls();
+  SetStatusText(FLinks.NetworkProblem ? FLinks.NetworkProblem() : "");
+}
+
+bool TOptionsForm::ApplyBridgesFromGUI() {
+  const bool enabled = Window().FindControl(UseBridges)->Checked();
+  const TBridgeSource source = Window().FindControl(CustomBridges)->Checked()
+                                   ? TBridgeSource::Custom
+                                   : TBridgeSource::BuiltIn;
+  const std::string text = Window().FindControl(BridgeLinesEdit)->Text();
+  TBridgeCheck check = CheckBridgeLines(text);
+  if (check.Ok() && enabled && source == TBridgeSource::Custom && check.Lines.empty()) {
+    check.Fault = TBridgeFault::NoLines;
+  }
+  if (check.Ok()) {
+    // Unchanged: the engine is left alone (a SETCONF starts its bootstrap over).
+    const TBridgeSettings stored = LoadBridgeSettings();
+    if (stored.Enabled == enabled && stored.Source == source && stored.CustomLines == check.Lines) {
+      return true;
+    }
+    if (FLinks.ChangeBridges) check = FLinks.ChangeBridges(enabled, source, text);
+    if (check.Ok()) return true;
+  }
+  LogMessage("Bridge lines refused: " + check.Message(), "TOptionsForm.ApplyBridgesFromGUI");
+  const std::string fault = CatalogueText(BridgeFaultKey(check.Fault));
+  SetStatusText(check.LineNumber > 0
+                    ? CatalogueText("Bridge_line_refused", {check.LineNumber, fault})
+                    : fault);
+  ShowPage(TPage::Connection);
+  return false;
 }
 
 void TOptionsForm::GetOptionsFromGUI() {
@@ -178,6 +252,7 @@ void TOptionsForm::SetPropertyText(const std::string& Component, const std::stri
 
 void TOptionsForm::DoTranslated() {
   Window().FindControl(VersionLabel)->SetText(CatalogueText("Version", {kProductVersionNumber}));
+  SetConnectionTexts();
 }
 
 std::vector<TTextBox> TOptionsForm::TextBoxes() const {
@@ -204,8 +279,13 @@ void TOptionsForm::DoCommand(int ControlId) {
       }
       break;
     }
+    case UseBridges:
+      EnableBridgeControls();
+      break;
     case ok2:
-      // A failed write leaves the dialog open, with what was written so far.
+      // Bad bridge lines keep the dialog open with nothing stored; a failed
+      // write leaves it open with what was written so far.
+      if (!ApplyBridgesFromGUI()) break;
       GetOptionsFromGUI();
       if (FLinks.ApplyOptions) FLinks.ApplyOptions();
       Window().EndModal(kOkResult);

@@ -1,7 +1,7 @@
 // The options dialog: a tab per page over one frame, the five user options
-// on its "General" page and the product's "About" page, with OK, Cancel,
-// Help and a status bar that shows the hint of the control under the
-// pointer. A page is a tab and the controls shown while it is selected; a
+// on its "General" page, the bridges on its "Connection" page and the
+// product's "About" page, with OK, Cancel, Help and a status bar that shows
+// the hint of the control under the pointer. A page is a tab and the controls shown while it is selected; a
 // new page is one more entry in the page list.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/BridgeLines.h"
+#include "engine/BridgeSettings.h"
 #include "ui/Forms.h"
 
 // What the dialog does outside itself.
@@ -18,11 +20,16 @@ struct TOptionsLinks {
   std::function<void()> ShowHelp;
   // The pointer is over a control with this hint ("" for none).
   std::function<void(const std::string& Hint)> DisplayHint;
+  // Stores a checked bridge choice and hands it to the engine (ChangeBridges).
+  std::function<TBridgeCheck(bool Enabled, TBridgeSource Source, const std::string& Lines)>
+      ChangeBridges;
+  // The engine's problem reaching the network, in the user's words ("" for none).
+  std::function<std::string()> NetworkProblem;
 };
 
 class TOptionsForm : public TSkinForm {
  public:
-  enum class TPage { General, About };
+  enum class TPage { General, Connection, About };
   // Control ids.
   enum : int {
     PageControl = 1,
@@ -47,6 +54,12 @@ class TOptionsForm : public TSkinForm {
     LinkLabel1,
     LinkLabel2,
     LinkLabel3,
+    BridgesGroup,
+    UseBridges,
+    BuiltInBridges,
+    CustomBridges,
+    BridgeLinesEdit,
+    BridgesNote,
   };
 
   TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links);
@@ -58,6 +71,10 @@ class TOptionsForm : public TSkinForm {
   void SetOptionsToGUI();
   void GetOptionsFromGUI();
   void SetStatusText(const std::string& Text);
+  // Checks the Connection page's lines and, when they pass and differ from
+  // what is stored, stores them and tells the engine. False with the
+  // checker's message in the status bar: nothing is stored then.
+  bool ApplyBridgesFromGUI();
 
   std::vector<TTextBox> TextBoxes() const override;
   // The tabs' captions (component "<page>Page"), then the form's own.
@@ -90,6 +107,8 @@ class TOptionsForm : public TSkinForm {
   gui::Control& Add(gui::ControlKind Kind, int Id, const std::string& Name, gui::Rect Bounds,
                     const std::string& Text, const std::string& Hint = "");
   std::vector<TPageEntry> FPages;
+  void SetConnectionTexts();
+  void EnableBridgeControls();
   TOptionsLinks FLinks;
 };
 

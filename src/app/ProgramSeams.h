@@ -18,15 +18,15 @@
 struct TProgramSeams {
   explicit TProgramSeams(gui::GuiSystem& Backend) : Gui(Backend) {}
 
-  gui::GuiSystem& Gui;
+  std::reference_wrapper<gui::GuiSystem> Gui;
   // The engine controller for the engine folder; none: a TTorControl.
   std::function<std::unique_ptr<TEngineControl>(const std::string& TorDLLFolder)> CreateEngine;
   std::string PipeName = kServicePipeName;
   std::string StartEventName = kServiceStartEventName;
   // Where and after how long a lookup fetches the address.
   TIPLookupSettings IPLookup;
-  // Starts one address lookup that reports through the handler; none: a
-  // TRefreshIPThread with IPLookup.
+  // Starts one address lookup that reports through the handler; none: the
+  // window's TAddressLookups with IPLookup.
   std::function<void(TIPFoundEvent)> StartAddressLookup;
   TWindowMessageFilter MessageFilter = SystemWindowMessageFilter();
   TLogClock Clock = platform::Now;

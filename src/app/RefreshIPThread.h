@@ -1,12 +1,16 @@
 // The external address lookup: a thread that waits, fetches the address-echo
 // document over HTTP as the system's Internet settings say, and hands the
-// trimmed text to its owner on the window thread.
+// address to its owner on the window thread. The reply is untrusted (once
+// anonymity is on it comes through an exit relay that may rewrite it): only a
+// well-formed IPv4 or IPv6 address is handed on.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/Thread.h"
 
@@ -28,16 +32,26 @@ inline constexpr char kIPLookupAgent[] = "Nimbra";
 inline constexpr unsigned kIPLookupChunk = 128;
 // A reply longer than this is refused: an address is a few dozen bytes.
 inline constexpr std::size_t kMaxIPLookupReply = 64 * 1024;
+// The fetch, from the request to the reply's last byte, ends within this.
+inline constexpr int kIPLookupTimeoutMs = 30000;
 
 // The whole body of the document at `Url`, read in 128-byte chunks that are
-// each trimmed of blanks and control characters. Raises EIPLookupError
-// ("Unable to initialize Wininet", "Cannot open URL <Url>").
-std::string FetchUrlText(const std::string& Url);
+// each trimmed of blanks and control characters, within `TimeoutMs`. Raises
+// EIPLookupError ("Unable to initialize Wininet", "Cannot open URL <Url>",
+// "Too long a reply from URL <Url>", "No complete reply in time from URL
+// <Url>").
+std::string FetchUrlText(const std::string& Url, int TimeoutMs = kIPLookupTimeoutMs);
 
-// Where a lookup fetches the address, and how long it waits first.
+// True for a dotted-quad IPv4 address or an IPv6 address in its text forms
+// (hex groups, one "::", a dotted quad at the end); nothing else, no blanks.
+bool IsWellFormedAddress(std::string_view Text);
+
+// Where a lookup fetches the address, how long it waits first, and how long
+// the fetch may take.
 struct TIPLookupSettings {
   int DelayMs = kIPLookupDelayMs;
   std::string Url = kIPLookupUrl;
+  int TimeoutMs = kIPLookupTimeoutMs;
 };
 
 // One lookup per thread. The thread starts at once and frees itself when it
@@ -47,7 +61,8 @@ class TRefreshIPThread : public TThread {
  public:
   // Starts the thread at once. Pass the handler here rather than setting it
   // afterwards: it is then in place before the thread can report.
-  explicit TRefreshIPThread(TIPFoundEvent OnIPFound = {}, TIPLookupSettings Settings = {});
+  explicit TRefreshIPThread(TIPFoundEvent OnIPFound = {}, TIPLookupSettings Settings = {},
+                            std::function<void()> OnEnded = {});
   ~TRefreshIPThread() override;
 
   // Must happen while the thread is still inside its delay (the thread frees
@@ -62,6 +77,8 @@ class TRefreshIPThread : public TThread {
   void DoIPFound();
 
   TIPLookupSettings FSettings;
+  // Told on the worker as the thread ends, whatever it found.
+  std::function<void()> FEnded;
   std::string FFoundIP;
   mutable std::mutex handler_mutex_;
   TIPFoundEvent FIPFound;
@@ -69,3 +86,17 @@ class TRefreshIPThread : public TThread {
 
 // The number of lookup threads not yet ended.
 int RunningIPLookups();
+
+// The program's lookups, one thread at a time: a request while one runs is
+// kept (the newest handler replacing an older one) and started when the
+// running one has ended, so a flood of requests costs one more lookup, not
+// one thread each.
+class TAddressLookups {
+ public:
+  explicit TAddressLookups(TIPLookupSettings Settings);
+  void Request(TIPFoundEvent OnIPFound);
+
+ private:
+  struct State;
+  std::shared_ptr<State> FState;
+};

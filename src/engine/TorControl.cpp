@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 
 #include "base/Endpoints.h"
 #include "base/Logger.h"
@@ -16,10 +18,28 @@
 #include "platform/SysError.h"
 #include "platform/Text.h"
 
+namespace {
+
+// The pieces as one text, each copied once into a string of the whole size.
+// (Prepending to a temporary, as "text " + std::to_string(n) does, makes
+// GCC 12 see an overlapping copy in the inlined insert and warn at -O2 and
+// above.)
+std::string Joined(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  std::string text;
+  text.reserve(size);
+  for (const std::string_view piece : pieces) text += piece;
+  return text;
+}
+
+}  // namespace
+
 ESocketError::ESocketError(std::uint32_t Code) : ENetworkError(SysErrorText(Code)), FCode(Code) {}
 
 ELineTooLong::ELineTooLong()
-    : ENetworkError("Reply line longer than " + std::to_string(kMaxControlLine) + " characters") {}
+    : ENetworkError(
+          Joined({"Reply line longer than ", std::to_string(kMaxControlLine), " characters"})) {}
 
 // ---------------------------------------------------------------------------
 // Engine host thread
@@ -44,7 +64,8 @@ std::string EngineSettingsText(const std::string& DLLFolder) {
 
 std::atomic<int> TTorThread::FInstanceCount{0};
 
-TTorThread::TTorThread(const std::string& DLLFolder) : FDLLFolder(DLLFolder) {
+TTorThread::TTorThread(const std::string& DLLFolder, TBridgeSettings Bridges)
+    : FDLLFolder(DLLFolder), FBridges(std::move(Bridges)) {
   ++FInstanceCount;
   // Set before the body can run: a body that ends at once (no library) must
   // still find the flag and free the object.
@@ -56,7 +77,7 @@ TTorThread::~TTorThread() {
   // Unconditional, as after a failed load there is nothing to release and the
   // failed release is worth a log line of its own.
   if (!platform::FreeDynamicLibrary(TorDLL)) {
-    LogMessage("FreeLibrary " + SysErrorText(platform::LastError()), "TTorThread.Destroy");
+    LogMessage(Joined({"FreeLibrary ", SysErrorText(platform::LastError())}), "TTorThread.Destroy");
   }
   --FInstanceCount;
 }
@@ -75,17 +96,25 @@ void TTorThread::Execute() {
     }
   }
 
+  // Rewritten on every start, so that a choice changed while the program
+  // was not running (or a failed SETCONF) holds from the first connection.
+  if (!WriteBridgeDefaults(FDLLFolder, FBridges) && FBridges.Enabled) {
+    LogMessage("Bridges are on but not written: the engine is not started", "TTorThread.Execute");
+    return;
+  }
+
   TorDLL = platform::LoadDynamicLibrary(FDLLFolder + kLibraryFileName);
   if (TorDLL < 32) {
     const std::uint32_t error = platform::LastError();
     TorDLL = 0;
-    LogMessage("LoadLibrary " + SysErrorText(error), "TTorThread.Execute");
+    LogMessage(Joined({"LoadLibrary ", SysErrorText(error)}), "TTorThread.Execute");
     return;
   }
 
   auto dll_start = reinterpret_cast<DllStartProc>(platform::GetLibrarySymbol(TorDLL, "dll_start"));
   if (dll_start == nullptr) {
-    LogMessage("GetProcAddress " + SysErrorText(platform::LastError()), "TTorThread.Execute");
+    LogMessage(Joined({"GetProcAddress ", SysErrorText(platform::LastError())}),
+               "TTorThread.Execute");
     return;
   }
 
@@ -154,7 +183,93 @@ std::optional<int> ProgressValue(const std::string& reply) {
   return static_cast<int>(value);
 }
 
-std::string AuthenticateCommand(const std::string& DLLFolder, const std::string& Source) {
+namespace {
+
+// One value after "KEY=": a quoted string with backslash escapes, or the
+// text up to the next blank. False for an unterminated quote.
+bool ReadPhaseValue(const std::string& text, std::size_t& i, std::string& value) {
+  value.clear();
+  if (i < text.size() && text[i] == '"') {
+    for (++i; i < text.size(); ++i) {
+      if (text[i] == '\\' && i + 1 < text.size()) {
+        value += text[++i];
+      } else if (text[i] == '"') {
+        ++i;
+        return true;
+      } else {
+        value += text[i];
+      }
+    }
+    return false;
+  }
+  while (i < text.size() && text[i] != ' ') value += text[i++];
+  return true;
+}
+
+}  // namespace
+
+std::string TBootstrapPhase::ProblemText() const {
+  std::string text = Reason.empty() ? Tag : Reason;
+  if (!Warning.empty()) text += (text.empty() ? "" : ", ") + Warning;
+  if (Count > 0) text += " (" + std::to_string(Count) + ")";
+  return text;
+}
+
+TBootstrapPhase ParseBootstrapPhase(const std::string& Reply) {
+  TBootstrapPhase phase;
+  std::string text = Reply;
+  static const char kKey[] = "status/bootstrap-phase=";
+  if (const std::size_t key = text.find(kKey); key != std::string::npos) {
+    text = text.substr(key + sizeof kKey - 1);
+  }
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  const std::size_t severity_end = std::min(text.find(' ', i), text.size());
+  const std::string severity = text.substr(i, severity_end - i);
+  if (severity != "NOTICE" && severity != "WARN" && severity != "ERR") return phase;
+  phase.Severity = severity;
+  i = severity_end;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    const std::size_t word_end = std::min(text.find_first_of(" =", i), text.size());
+    const std::string key = text.substr(i, word_end - i);
+    i = word_end;
+    if (i >= text.size() || text[i] != '=') continue;  // a bare word ("BOOTSTRAP")
+    ++i;
+    std::string value;
+    if (!ReadPhaseValue(text, i, value)) break;
+    if (key == "PROGRESS") {
+      phase.Progress = ProgressValue("PROGRESS=" + value + " ");
+    } else if (key == "TAG") {
+      phase.Tag = value;
+    } else if (key == "SUMMARY") {
+      phase.Summary = value;
+    } else if (key == "WARNING") {
+      phase.Warning = value;
+    } else if (key == "REASON") {
+      phase.Reason = value;
+    } else if (key == "COUNT") {
+      phase.Count = std::max(0, ProgressValue("PROGRESS=" + value + " ").value_or(0));
+    } else if (key == "RECOMMENDATION") {
+      phase.Recommendation = value;
+    }
+  }
+  return phase;
+}
+
+namespace {
+
+// The AUTHENTICATE line for the engine folder's settings, and whether it
+// holds until the engine refuses it: only a line made from a readable
+// settings file (and the cookie, when they ask for one) does. Without a
+// usable cookie the line is made anew for every exchange, and so is its log
+// line.
+struct TAuthLine {
+  std::string Line;
+  bool Lasting = false;
+};
+
+TAuthLine ReadAuthLine(const std::string& DLLFolder, const std::string& Source) {
   static const char kCommand[] = "AUTHENTICATE";
   std::string settings;
   const std::string settings_path =
@@ -162,11 +277,11 @@ std::string AuthenticateCommand(const std::string& DLLFolder, const std::string&
   // Without a readable settings file nothing says a cookie is wanted.
   if (platform::ReadRegularFile(settings_path, kMaxSettingsFileSize, settings) !=
       platform::RegularFileRead::Ok) {
-    return kCommand;
+    return {kCommand, false};
   }
   const engine_auth::TControlAuth auth =
       engine_auth::ParseControlAuth(platform::AnsiToUtf8(settings), platform::kPathDelim);
-  if (!auth.Cookie) return kCommand;
+  if (!auth.Cookie) return {kCommand, true};
 
   std::string path = auth.CookieFile;
   // An engine program of the host's Unix side (under Wine) names its files
@@ -183,7 +298,10 @@ std::string AuthenticateCommand(const std::string& DLLFolder, const std::string&
     switch (platform::ReadRegularFile(path, engine_auth::kCookieLength, cookie)) {
       case platform::RegularFileRead::Ok:
         if (cookie.size() == engine_auth::kCookieLength) {
-          return std::string(kCommand) + " " + engine_auth::HexText(cookie);
+          std::string line = kCommand;
+          line += ' ';
+          line += engine_auth::HexText(cookie);
+          return {line, true};
         }
         reason = std::to_string(cookie.size()) + " bytes instead of " +
                  std::to_string(engine_auth::kCookieLength);
@@ -195,12 +313,18 @@ std::string AuthenticateCommand(const std::string& DLLFolder, const std::string&
         reason = "not a regular file";
         break;
       case platform::RegularFileRead::TooLarge:
-        reason = "more than " + std::to_string(engine_auth::kCookieLength) + " bytes";
+        reason = Joined({"more than ", std::to_string(engine_auth::kCookieLength), " bytes"});
         break;
     }
   }
   LogMessage("Unusable authentication cookie " + path + ": " + reason, Source);
-  return kCommand;
+  return {kCommand, false};
+}
+
+}  // namespace
+
+std::string AuthenticateCommand(const std::string& DLLFolder, const std::string& Source) {
+  return ReadAuthLine(DLLFolder, Source).Line;
 }
 
 namespace {
@@ -228,8 +352,8 @@ class TControlConnection {
         left > 0 ? FSocket.Connect(endpoints::kLoopbackHost, endpoints::kEngineControlPort, left)
                  : platform::SocketTimedOut();
     if (error == platform::SocketTimedOut()) {
-      throw ESocketTimeout("Connect to " + std::string(endpoints::kLoopbackHost) + ":" +
-                           std::to_string(endpoints::kEngineControlPort) + " timed out");
+      throw ESocketTimeout(Joined({"Connect to ", endpoints::kLoopbackHost, ":",
+                                   std::to_string(endpoints::kEngineControlPort), " timed out"}));
     }
     if (error != 0) throw ESocketError(error);
   }
@@ -239,8 +363,14 @@ class TControlConnection {
     FSocket.Close();
   }
 
-  void WriteLn(const std::string& line) {
-    if (const std::uint32_t error = FSocket.SendAll(line + "\r\n")) throw ESocketError(error);
+  // Sends the lines in one write, each ended by CR LF.
+  void WriteLines(std::initializer_list<std::string_view> lines) {
+    std::string bytes;
+    for (const std::string_view line : lines) {
+      bytes += line;
+      bytes += "\r\n";
+    }
+    if (const std::uint32_t error = FSocket.SendAll(bytes)) throw ESocketError(error);
   }
 
   std::string ReadLn() {
@@ -263,27 +393,70 @@ class TControlConnection {
   TControlLineBuffer FLines;
 };
 
-// Connects, authenticates as the settings ask and sends `command`; returns
-// the first line of the reply. An unexpected answer to AUTHENTICATE is logged
-// and the command is sent all the same. Network errors raise.
-std::string ControlExchange(const std::string& folder, const std::string& command,
-                            const std::string& source) {
-  TControlConnection connection(SteadyClock::now() +
-                                std::chrono::milliseconds(kControlExchangeTimeoutMs));
-  connection.WriteLn(AuthenticateCommand(folder, source));
-  const std::string auth_reply = connection.ReadLn();
-  if (auth_reply != kSuccessReply) LogMessage("AUTHENTICATE reply = " + auth_reply, source);
-  connection.WriteLn(command);
-  return connection.ReadLn();
-}
-
 }  // namespace
 
-TTorControl::TTorControl(const std::string& TorDLLFolder)
+std::string TTorControl::AuthLine(const std::string& Source, bool& FromCache) {
+  {
+    std::lock_guard<std::mutex> lock(FAuthLock);
+    if (!FAuthLine.empty()) {
+      FromCache = true;
+      return FAuthLine;
+    }
+  }
+  FromCache = false;
+  TAuthLine read = ReadAuthLine(FTorDLLFolder, Source);
+  if (read.Lasting) {
+    std::lock_guard<std::mutex> lock(FAuthLock);
+    FAuthLine = read.Line;
+  }
+  return std::move(read.Line);
+}
+
+void TTorControl::ForgetAuthLine(const std::string& Refused) {
+  std::lock_guard<std::mutex> lock(FAuthLock);
+  if (FAuthLine == Refused) FAuthLine.clear();
+}
+
+TTorControl::TExchange TTorControl::Exchange(const std::string& Command,
+                                             const std::string& Source) {
+  // One deadline for everything, a second try included.
+  const SteadyClock::time_point deadline =
+      SteadyClock::now() + std::chrono::milliseconds(kControlExchangeTimeoutMs);
+  std::optional<std::string> fresh;  // read again after a refusal
+  for (int attempt = 0;; ++attempt) {
+    TControlConnection connection(deadline);
+    // Read once the engine listens: while it starts, its cookie may not be
+    // written yet.
+    bool from_cache = false;
+    const std::string auth = fresh ? *fresh : AuthLine(Source, from_cache);
+    // The engine answers in order, so the command need not wait for the
+    // answer to AUTHENTICATE: one round trip instead of two.
+    connection.WriteLines({auth, Command});
+    const std::string auth_reply = connection.ReadLn();
+    if (auth_reply == kSuccessReply) return {true, connection.ReadLn()};
+    LogMessage("AUTHENTICATE reply = " + auth_reply, Source);
+    ForgetAuthLine(auth);
+    // A line kept from earlier may be stale: an engine started anew writes
+    // a new cookie. Asked once more only with a line that differs.
+    if (from_cache && attempt == 0) {
+      bool ignored = false;
+      fresh = AuthLine(Source, ignored);
+      if (*fresh != auth) continue;
+      // The files still say what the engine refused: read them anew next
+      // time.
+      ForgetAuthLine(*fresh);
+    }
+    // The command's answer still comes (or the connection's end does) and
+    // decides, as when the session was accepted.
+    return {false, connection.ReadLn()};
+  }
+}
+
+TTorControl::TTorControl(const std::string& TorDLLFolder, const TBridgeSettings& Bridges)
     : FTorDLLFolder(TorDLLFolder), FTorThread(nullptr), FRunning(false) {
   // The thread frees itself when its body ends; the engine is loaded from
   // now on, whether or not anonymity is switched on.
-  FTorThread = new TTorThread(FTorDLLFolder);
+  FTorThread = new TTorThread(FTorDLLFolder, Bridges);
 }
 
 // The host thread and the engine are left running: the process ends next.
@@ -298,12 +471,18 @@ int TTorControl::GetProgressStatus() {
   if (!FRunning) return 0;
   int result = -1;  // no value yet
   try {
-    const std::string reply =
-        ControlExchange(FTorDLLFolder, "GETINFO status/bootstrap-phase", kSource);
-    if (const std::optional<int> value = ProgressValue(reply)) {
+    const TExchange exchange = Exchange("GETINFO status/bootstrap-phase", kSource);
+    // A refused AUTHENTICATE is logged and the command's own reply still
+    // decides: an engine that refuses answers the command with an error.
+    if (const std::optional<int> value = ProgressValue(exchange.Reply)) {
       result = *value;
+      TBootstrapPhase phase = ParseBootstrapPhase(exchange.Reply);
+      if (phase.IsProblem() && !FLastPhase.IsProblem()) {
+        LogMessage("Bootstrap problem: " + phase.ProblemText(), kSource);
+      }
+      FLastPhase = std::move(phase);
     } else {
-      LogMessage("Invalid GETINFO status/bootstrap-phase reply = " + reply, kSource);
+      LogMessage("Invalid GETINFO status/bootstrap-phase reply = " + exchange.Reply, kSource);
       result = 0;
     }
   } catch (const std::exception& error) {
@@ -317,14 +496,50 @@ bool TTorControl::SendNewNym() {
   if (!FRunning) return false;
   bool result = false;
   try {
-    const std::string reply = ControlExchange(FTorDLLFolder, "SIGNAL NEWNYM", kSource);
-    if (reply == kSuccessReply) {
+    const TExchange exchange = Exchange("SIGNAL NEWNYM", kSource);
+    if (exchange.Reply == kSuccessReply) {
       result = true;
     } else {
-      LogMessage("SIGNAL NEWNYM reply = " + reply, kSource);
+      LogMessage("SIGNAL NEWNYM reply = " + exchange.Reply, kSource);
     }
   } catch (const std::exception& error) {
     LogMessage(ExceptionLogText(error), kSource);
   }
   return result;
+}
+
+TBootstrapPhase TTorControl::LastBootstrapPhase() const { return FLastPhase; }
+
+bool TTorControl::ApplyBridges(const TBridgeSettings& Bridges) {
+  static const char kSource[] = "TTorControl.ApplyBridges";
+  const bool written = WriteBridgeDefaults(FTorDLLFolder, Bridges);
+  bool applied = false;
+  try {
+    const std::string reply =
+        Exchange(BridgeSetconfCommand(Bridges, Obfs4ProxyPath(FTorDLLFolder)), kSource).Reply;
+    if (reply == kSuccessReply) {
+      applied = true;
+      // The engine starts over towards the new first hop.
+      FLastPhase = TBootstrapPhase{};
+    } else {
+      LogMessage("SETCONF reply = " + reply, kSource);
+    }
+  } catch (const std::exception& error) {
+    LogMessage(ExceptionLogText(error), kSource);
+  }
+  return written && applied;
+}
+
+TBridgeCheck ChangeBridges(TEngineControl& Engine, bool Enabled, TBridgeSource Source,
+                           std::string_view CustomText, const std::string& OptionsFile) {
+  TBridgeCheck check;
+  try {
+    check = SaveBridgeSettings(Enabled, Source, CustomText, OptionsFile);
+  } catch (const std::exception& error) {
+    // Not stored: the engine keeps what it has.
+    LogMessage(ExceptionLogText(error), "ChangeBridges");
+    throw;
+  }
+  if (check.Ok()) Engine.ApplyBridges(LoadBridgeSettings(OptionsFile));
+  return check;
 }

@@ -1,5 +1,6 @@
 #include "pipe/PipeClient.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,8 @@
 namespace {
 
 const char kExecuteSource[] = "TPipeClient.Execute";
+// How often a client waiting for the service looks whether it is to stop.
+constexpr int kStopCheckMs = 50;
 
 std::mutex g_observer_mutex;
 std::function<void(bool, std::uint32_t)> g_read_observer;
@@ -52,7 +55,13 @@ bool TPipeClient::Connect() {
   using Clock = std::chrono::steady_clock;
   while (!Terminated()) {
     const auto round = Clock::now();
-    const bool signalled = start_event.Wait(kPipeRetryMs);
+    // In short slices: a client told to stop (the program ending) must not
+    // keep the program waiting out the rest of a second.
+    bool signalled = false;
+    for (int waited = 0; waited < kPipeRetryMs && !signalled && !Terminated();
+         waited += kStopCheckMs) {
+      signalled = start_event.Wait(std::min(kStopCheckMs, kPipeRetryMs - waited));
+    }
     if (Terminated()) break;
     if (FPipe.Open(FPipeName) == 0) return true;
     // A start event that stays set must not turn the retries into a busy

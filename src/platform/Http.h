@@ -12,6 +12,9 @@
 
 namespace platform {
 
+// The error of a request that ran out of its time limit.
+std::uint32_t HttpTimedOut();
+
 // The root handle: one per series of requests.
 class InternetSession {
  public:
@@ -41,8 +44,11 @@ class InternetRequest {
   InternetRequest(const InternetRequest&) = delete;
   InternetRequest& operator=(const InternetRequest&) = delete;
 
-  // Sends the request and waits for the reply's header.
-  std::uint32_t Open(InternetSession& session, const std::string& url);
+  // Sends the request and waits for the reply's header. With timeout_ms >= 0
+  // the whole request, its reads included, ends within that time: a server
+  // that trickles its reply runs out of it (ETIMEDOUT / the WinINet time-out
+  // error) instead of holding the caller.
+  std::uint32_t Open(InternetSession& session, const std::string& url, int timeout_ms = -1);
   // Fills `buffer` with the next `size` bytes of the body, fewer only where
   // the body ends; `read` is 0 once it has ended.
   std::uint32_t Read(void* buffer, std::uint32_t size, std::uint32_t& read);

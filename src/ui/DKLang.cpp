@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "base/Logger.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Resources.h"
@@ -460,9 +461,37 @@ TLangTranslation TLangTranslation::Parse(std::string_view Bytes, bool ParamsOnly
   return result;
 }
 
+namespace {
+
+// A language file's bytes, read as every file from outside is read: only a
+// regular file (a FIFO would hold the start for good, a device could feed
+// it without end) and only up to kMaxLangFileSize. Nothing, with the reason
+// in `Refusal`, for a file that is not read at all; raises EDKLangError for
+// one that cannot be opened.
+std::optional<std::string> ReadLangFile(const std::string& FileName, std::string& Refusal) {
+  std::string bytes;
+  switch (platform::ReadRegularFile(FileName, kMaxLangFileSize, bytes)) {
+    case platform::RegularFileRead::Ok:
+      return bytes;
+    case platform::RegularFileRead::NotRegular:
+      Refusal = "\"" + FileName + "\" is not a regular file";
+      return std::nullopt;
+    case platform::RegularFileRead::TooLarge:
+      Refusal =
+          "\"" + FileName + "\" is larger than " + std::to_string(kMaxLangFileSize) + " bytes";
+      return std::nullopt;
+    case platform::RegularFileRead::Failed:
+      break;
+  }
+  throw EDKLangError("Cannot open file \"" + FileName + "\"");
+}
+
+}  // namespace
+
 TLangTranslation TLangTranslation::LoadFromFile(const std::string& FileName, bool ParamsOnly) {
-  const std::optional<std::string> bytes = platform::ReadWholeFile(FileName);
-  if (!bytes) throw EDKLangError("Cannot open file \"" + FileName + "\"");
+  std::string refusal;
+  const std::optional<std::string> bytes = ReadLangFile(FileName, refusal);
+  if (!bytes) throw ELangFileRefused(refusal);
   return Parse(*bytes, ParamsOnly);
 }
 
@@ -766,7 +795,14 @@ TDKLang_Constants TDKLanguageManager::Constants() const {
 bool TDKLanguageManager::RegisterLangFile(const std::string& FileName) {
   std::unique_lock<std::shared_mutex> lock(FSynchronizer);
   if (!platform::FileExists(FileName)) return false;
-  const std::int32_t declared = TLangTranslation::LoadFromFile(FileName, true).LangID();
+  std::string refusal;
+  const std::optional<std::string> bytes = ReadLangFile(FileName, refusal);
+  if (!bytes) {
+    // No language file: the others still count.
+    LogMessage("Language file skipped: " + refusal, "TDKLanguageManager.RegisterLangFile");
+    return false;
+  }
+  const std::int32_t declared = TLangTranslation::Parse(*bytes, true).LangID();
   const auto id = static_cast<std::uint16_t>(declared & 0xFFFF);
   if (id == 0) return false;
   // English is built in: a file cannot replace it.

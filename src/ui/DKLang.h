@@ -8,6 +8,7 @@
 // for that window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -26,6 +27,19 @@ class EDKLangError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A language file that is not read at all: not a regular file (a FIFO, a
+// device, a folder), or larger than kMaxLangFileSize. Registration skips it
+// with a log line; as the chosen language's file it fails the switch like
+// any file that cannot be read.
+class ELangFileRefused : public EDKLangError {
+ public:
+  using EDKLangError::EDKLangError;
+};
+
+// The largest language file read. The shipped ones are a few KiB; a file of
+// every key and window at length is still well below this.
+inline constexpr std::size_t kMaxLangFileSize = std::size_t{1} << 20;
 
 // The language of the built-in texts (U.S. English).
 inline constexpr std::uint16_t kDKLangDefaultLanguageID = 1033;
@@ -95,7 +109,8 @@ class TLangTranslation {
   // that begins with "[". Raises EDKLangError "Loading translations
   // failed.\r\nLine <index>: <error>" for an error on a line.
   static TLangTranslation Parse(std::string_view Bytes, bool ParamsOnly);
-  // Parse over a file's content; raises EDKLangError when it cannot be read.
+  // Parse over a file's content; raises EDKLangError when it cannot be read
+  // (ELangFileRefused when it is not read at all).
   static TLangTranslation LoadFromFile(const std::string& FileName, bool ParamsOnly);
 
   // The canonical layout: UTF-8 with a byte-order mark, CR LF line ends, the
@@ -285,7 +300,9 @@ class TDKLanguageManager {
   // subfolders not beginning with "." when `Recursive`); how many were.
   int ScanForLangFiles(const std::string& Dir, const std::string& Mask, bool Recursive);
   // True when the file exists and declares a usable language; a file for
-  // 1033 counts but is not registered.
+  // 1033 counts but is not registered. A file that is not read at all (see
+  // ELangFileRefused) is logged and skipped; one that cannot be opened
+  // raises.
   bool RegisterLangFile(const std::string& FileName);
   // The registered languages in registration order, and their files.
   std::vector<std::uint16_t> LanguageIDs() const;

@@ -16,6 +16,7 @@ target_link_libraries(engine_host PRIVATE nimbra_engine)
 nimbra_executable_options(engine_host)
 
 nimbra_test(TorControlTest LIBS nimbra_engine)
+nimbra_test(BridgeLinesTest LIBS nimbra_engine)
 nimbra_test(RealTorTest LIBS nimbra_engine)
 nimbra_test(RealEngineTest LIBS nimbra_engine)
 nimbra_test(ProcessTest LIBS nimbra_engine)

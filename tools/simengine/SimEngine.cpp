@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 100;  // how soon every loop notices a stop
+// How long a thread with nothing to do waits for work before it ends.
+constexpr int kIdleThreadMs = 2000;
 constexpr int kDefaultBootstrapMs = 10000;
 
 struct Phase {
@@ -113,6 +116,9 @@ class Reader {
     return true;
   }
 
+  // Whether a whole line is already waiting.
+  bool HasLine() const { return buffer_.find('\n') != std::string::npos; }
+
   // What arrived beyond what was read so far.
   std::string TakeRest() {
     std::string rest;
@@ -162,20 +168,39 @@ class SimulatedEngine {
     }
     Warn("Simulated engine: no relay is ever contacted; SOCKS serves 127.0.0.1 only.");
 
-    std::thread socks_acceptor;
-    if (socks_.IsOpen()) socks_acceptor = std::thread([this] { AcceptLoop(socks_, false); });
-    AcceptLoop(control_, true);
-    stop_ = true;
-    if (socks_acceptor.joinable()) socks_acceptor.join();
+    if (socks_.IsOpen()) StartPortThread(socks_threads_);
+    // This thread serves the control port until the engine stops.
+    ServePort(control_threads_, true);
+    Stop();
+    // A thread may start another as the stop comes: join until none is left.
+    while (JoinSessions(true)) {
+    }
     control_.Close();
     socks_.Close();
-    JoinSessions(true);
   }
 
  private:
   struct Session {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
+  };
+
+  // The threads of one port. One of them at a time waits for the next
+  // connection; the one that gets it passes the waiting on (to an idle
+  // thread, or to a new one when none is idle) and serves the connection
+  // itself, as the engine answers on the thread that saw the connection
+  // come. Neither a thread per connection nor a hand-over of each
+  // connection to another thread: on some machines starting a thread takes
+  // longer than a whole loopback exchange, and waking one about as long.
+  struct PortThreads {
+    PortThreads(platform::TcpListener& listener_, bool control_)
+        : listener(listener_), control(control_) {}
+    platform::TcpListener& listener;
+    const bool control;
+    std::mutex mutex;
+    std::condition_variable turn;  // the waiting for connections is free
+    bool listening = false;        // a thread waits for connections
+    std::size_t idle = 0;          // threads waiting for their turn
   };
 
   bool Configure(const std::string& settings_path) {
@@ -262,30 +287,74 @@ class SimulatedEngine {
                            platform::Utf8ToAnsi(std::string(stamp) + " [warn] " + text + "\r\n"));
   }
 
-  void AcceptLoop(platform::TcpListener& listener, bool control) {
-    while (!stop_) {
-      platform::TcpSocket peer;
-      const std::uint32_t error = listener.Accept(peer, kPollMs);
-      JoinSessions(false);
-      if (error != 0) continue;
-      auto done = std::make_shared<std::atomic<bool>>(false);
-      auto shared_peer = std::make_shared<platform::TcpSocket>(std::move(peer));
-      std::thread thread([this, control, done, shared_peer] {
-        if (control) {
-          ServeControl(*shared_peer);
-        } else {
-          ServeSocks(*shared_peer);
-        }
-        shared_peer->Close();
-        *done = true;
-      });
-      std::lock_guard<std::mutex> lock(sessions_mutex_);
-      sessions_.push_back({std::move(thread), done});
+  void StartPortThread(PortThreads& port) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([this, &port, done] {
+      ServePort(port, false);
+      *done = true;
+    });
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    sessions_.push_back({std::move(thread), done});
+  }
+
+  // Every thread ends: those waiting for their turn at once, the others
+  // within kPollMs.
+  void Stop() {
+    stop_ = true;
+    for (PortThreads* port : {&control_threads_, &socks_threads_}) {
+      std::lock_guard<std::mutex> lock(port->mutex);
+      port->turn.notify_all();
     }
   }
 
-  // Joins the finished sessions, or all of them.
-  void JoinSessions(bool all) {
+  // One thread of a port, until the engine stops or, unless it is the
+  // `lasting` one, it has had nothing to do for a while.
+  void ServePort(PortThreads& port, bool lasting) {
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(port.mutex);
+        ++port.idle;
+        const auto free = [&] { return stop_ || !port.listening; };
+        bool my_turn = true;
+        if (lasting) {
+          while (!port.turn.wait_for(lock, std::chrono::milliseconds(kPollMs), free)) {
+          }
+        } else {
+          my_turn = port.turn.wait_for(lock, std::chrono::milliseconds(kIdleThreadMs), free);
+        }
+        --port.idle;
+        if (!my_turn || stop_) return;
+        port.listening = true;
+      }
+      platform::TcpSocket peer;
+      std::uint32_t error = 0;
+      while (!stop_ && (error = port.listener.Accept(peer, kPollMs)) != 0) JoinSessions(false);
+      bool start_thread = false;
+      {
+        std::lock_guard<std::mutex> lock(port.mutex);
+        port.listening = false;
+        if (stop_) {
+          port.turn.notify_all();
+          return;
+        }
+        if (port.idle > 0) {
+          port.turn.notify_one();
+        } else {
+          start_thread = true;
+        }
+      }
+      if (start_thread) StartPortThread(port);
+      if (port.control) {
+        ServeControl(peer);
+      } else {
+        ServeSocks(peer);
+      }
+      peer.Close();
+    }
+  }
+
+  // Joins the finished sessions, or all of them; whether there were any.
+  bool JoinSessions(bool all) {
     std::vector<Session> ending;
     {
       std::lock_guard<std::mutex> lock(sessions_mutex_);
@@ -295,6 +364,7 @@ class SimulatedEngine {
       sessions_.erase(keep, sessions_.end());
     }
     for (Session& session : ending) session.thread.join();
+    return !ending.empty();
   }
 
   int Progress() const {
@@ -366,7 +436,7 @@ class SimulatedEngine {
         return "250 OK";
       }
       if (signal == "SHUTDOWN" || signal == "HALT") {
-        stop_ = true;
+        Stop();
         close = true;
         return "250 OK";
       }
@@ -384,10 +454,17 @@ class SimulatedEngine {
     Reader reader(peer, stop_);
     bool authenticated = false;
     std::string line;
+    std::string replies;
     while (reader.Line(line)) {
       bool close = false;
-      const std::string reply = Answer(line, authenticated, close);
-      if (peer.SendAll(reply + "\r\n") != 0 || close) return;
+      replies += Answer(line, authenticated, close);
+      replies += "\r\n";
+      // As the engine does, the answers to lines that came together leave
+      // together.
+      if (close || !reader.HasLine()) {
+        if (peer.SendAll(replies) != 0 || close) return;
+        replies.clear();
+      }
     }
   }
 
@@ -485,6 +562,8 @@ class SimulatedEngine {
   platform::TcpListener socks_;
   std::mutex sessions_mutex_;
   std::vector<Session> sessions_;
+  PortThreads control_threads_{control_, true};
+  PortThreads socks_threads_{socks_, false};
 };
 
 }  // namespace

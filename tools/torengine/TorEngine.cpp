@@ -1,6 +1,8 @@
 // The real engine library: Tor linked in whole, run through its embedding
 // API on the calling thread, as if started with
-//   tor -f <settings> --defaults-torrc <empty> --hush
+//   tor -f <settings> --defaults-torrc <defaults> --hush
+// where <defaults> is "anon_defaults" beside the settings when the host
+// wrote one (the bridges, in force before the first connection), else empty.
 // dll_start returns when Tor's main loop has ended (SIGNAL HALT on the
 // control port, or a settings file Tor refuses) and Tor has cleaned up
 // after itself, its worker threads included.
@@ -42,18 +44,22 @@ std::string EmptyDefaults(const std::string& settings_path) {
 #endif
 }
 
+// The host's defaults file beside the settings, else an empty one.
+std::string Defaults(const std::string& settings_path) {
+  const std::string utf8_path = platform::AnsiToUtf8(settings_path);
+  const std::string beside = platform::ExtractFilePath(utf8_path) + "anon_defaults";
+  if (platform::FileExists(beside)) return platform::Utf8ToAnsi(beside);
+  return EmptyDefaults(utf8_path);
+}
+
 }  // namespace
 
 void PLATFORM_CDECL dll_start(const char* settings_path) {
   if (settings_path == nullptr) return;
   // Tor opens its files through the C library, which takes the 8-bit text
   // the host hands over as it is.
-  std::vector<std::string> words = {"anon",
-                                    "-f",
-                                    settings_path,
-                                    "--defaults-torrc",
-                                    EmptyDefaults(platform::AnsiToUtf8(settings_path)),
-                                    "--hush"};
+  std::vector<std::string> words = {
+      "anon", "-f", settings_path, "--defaults-torrc", Defaults(settings_path), "--hush"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -154,6 +154,14 @@ class Launcher {
     (void)program;
     (void)settings;
 #endif
+    // The host's bridges, when it wrote them, are the defaults instead.
+    const std::string bridges = platform::ExtractFilePath(settings_path) + "anon_defaults";
+    if (platform::FileExists(bridges)) {
+      defaults = bridges;
+#ifdef _WIN32
+      if (unix_engine_) defaults = platform::UnixPathOf(bridges);
+#endif
+    }
     arguments = {"-f", settings_argument, "--defaults-torrc", defaults, "--hush"};
     return true;
   }

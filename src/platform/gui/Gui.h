@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -132,9 +133,10 @@ struct MenuItem {
 enum class ControlKind {
   Button,
   CheckBox,
-  RadioButton,  // radio buttons of one window form one group
-  Edit,         // one line
-  Text,         // static text
+  RadioButton,    // radio buttons of one window form one group
+  Edit,           // one line
+  MultiLineEdit,  // several lines, CR LF between them, with a vertical scroll bar
+  Text,           // static text
   GroupBox,
   Picture,     // a bitmap, set with SetBitmap
   Link,        // text that reacts to clicks like a button
@@ -244,6 +246,17 @@ struct WindowSpec {
 
 enum class ShowCommand { Normal, Hidden };
 
+// What a backend throws when the system will not make a window or a control
+// (out of resources, no desktop): the program cannot go on without it. The
+// text names the window's class and the system's error.
+class WindowError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A backend may make the system's window when it is first needed rather than
+// in NewWindow: then Show, ShowModal, SetTimer, RegisterHotKey, AddTrayIcon,
+// PopupMenu and a control's SetFocus can throw WindowError too.
 class Window {
  public:
   virtual ~Window() = default;
@@ -313,6 +326,7 @@ class GuiSystem {
  public:
   virtual ~GuiSystem() = default;
 
+  // Throws WindowError when the system refuses the window (see Window).
   virtual std::unique_ptr<Window> NewWindow(const WindowSpec& layout, WindowEvents& events) = 0;
 
   // Runs the message loop until QuitMessageLoop; returns its exit code.

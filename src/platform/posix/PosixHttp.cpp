@@ -144,6 +144,8 @@ std::string ProxyFor(const std::string& scheme, const std::string& host) {
 
 }  // namespace
 
+std::uint32_t HttpTimedOut() { return ETIMEDOUT; }
+
 struct InternetSession::State {
   bool open = false;
   std::string agent;
@@ -207,7 +209,8 @@ bool InternetSession::IsOpen() const { return state_->open; }
 InternetRequest::InternetRequest() : state_(std::make_unique<State>()) {}
 InternetRequest::~InternetRequest() { Close(); }
 
-std::uint32_t InternetRequest::Open(InternetSession& session, const std::string& url) {
+std::uint32_t InternetRequest::Open(InternetSession& session, const std::string& url,
+                                    int timeout_ms) {
   Close();
   if (!session.IsOpen()) return EBADF;
   CURLU* parsed = curl_url();
@@ -246,6 +249,8 @@ std::uint32_t InternetRequest::Open(InternetSession& session, const std::string&
   curl_easy_setopt(s.easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(s.easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(s.easy, CURLOPT_NOSIGNAL, 1L);
+  // Zero would mean "no limit" to libcurl.
+  if (timeout_ms >= 0) curl_easy_setopt(s.easy, CURLOPT_TIMEOUT_MS, std::max(1L, long{timeout_ms}));
   curl_easy_setopt(s.easy, CURLOPT_WRITEFUNCTION, &State::OnBody);
   curl_easy_setopt(s.easy, CURLOPT_WRITEDATA, &s);
   curl_multi_add_handle(s.multi, s.easy);

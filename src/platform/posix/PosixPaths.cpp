@@ -7,6 +7,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PathsInternal.h"
+#include "platform/ShortPath.h"
 
 namespace platform {
 
@@ -36,6 +37,8 @@ bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+std::string ShortPath(const std::string& path) { return path; }
 
 bool DirectoryExists(const std::string& path) {
   struct stat st {};

@@ -60,8 +60,22 @@ StackFrame Resolve(std::uintptr_t address) {
   return frame;
 }
 
+// The thread's information block, read as NtCurrentTeb reads it: through
+// its self pointer in the thread's segment. (The header's version reads
+// through an array of size 0 at address 0, which GCC 12 takes for an access
+// out of bounds.)
+const NT_TIB* CurrentTib() {
+  const NT_TIB* tib = nullptr;
+#if defined(__x86_64__)
+  __asm__("movq %%gs:0x30, %0" : "=r"(tib));
+#else
+  __asm__("movl %%fs:0x18, %0" : "=r"(tib));
+#endif
+  return tib;
+}
+
 __attribute__((noinline)) std::vector<StackFrame> ScanFromImpl(std::uintptr_t from, int skip) {
-  const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+  const NT_TIB* tib = CurrentTib();
   const auto high = reinterpret_cast<std::uintptr_t>(tib->StackBase);
   const auto low = reinterpret_cast<std::uintptr_t>(tib->StackLimit);
   if (from < low || from >= high) return {};

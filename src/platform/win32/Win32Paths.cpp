@@ -3,6 +3,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PathsInternal.h"
+#include "platform/ShortPath.h"
 #include "platform/win32/Wide.h"
 
 namespace platform {
@@ -26,6 +27,17 @@ std::string ExecutablePath() {
 bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(W(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string ShortPath(const std::string& path) {
+  const std::wstring wide = W(path);
+  const DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
+  if (size == 0) return path;
+  std::wstring out(size, L'\0');
+  const DWORD written = GetShortPathNameW(wide.c_str(), out.data(), size);
+  if (written == 0 || written >= size) return path;
+  out.resize(written);
+  return U(out);
 }
 
 bool DirectoryExists(const std::string& path) {

@@ -47,6 +47,8 @@ const char* KindName(ControlKind kind) {
       return "radio";
     case ControlKind::Edit:
       return "edit";
+    case ControlKind::MultiLineEdit:
+      return "memo";
     case ControlKind::Text:
       return "text";
     case ControlKind::GroupBox:
