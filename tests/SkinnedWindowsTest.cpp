@@ -173,14 +173,14 @@ TEST_F(SkinnedWindowsTest, CaptionsFollowTheButtonsLooksAndStates) {
                                    : described.substr(at, described.find('\n', at) - at);
   };
   EXPECT_EQ(caption_line("Check"),
-            "text \"Check\" in 278,113 36x29 Tahoma 10 bold #E6EBF2 centre middle");
+            "text \"Check\" in 274,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
   const gui::Point over{Form().check.Bounds.left + 5, Form().check.Bounds.top + 5};
   gui_.MoveMouse(Main(), over);
   EXPECT_EQ(caption_line("Check"),
-            "text \"Check\" in 278,113 36x29 Tahoma 10 bold #FFFFFF centre middle");
+            "text \"Check\" in 274,113 40x29 Tahoma 10 bold #FFFFFF centre middle");
   gui_.Press(Main(), over);
   EXPECT_EQ(caption_line("Check"),
-            "text \"Check\" in 278,114 36x29 Tahoma 10 bold #9FE9D9 centre middle");
+            "text \"Check\" in 274,114 40x29 Tahoma 10 bold #9FE9D9 centre middle");
   gui_.Release(Main(), over);
   gui_.MoveMouse(Main(), {5, 5});
 
@@ -191,13 +191,13 @@ TEST_F(SkinnedWindowsTest, CaptionsFollowTheButtonsLooksAndStates) {
   EXPECT_TRUE(Form().Started());
   EXPECT_EQ(caption_line("Start"), "<none>");
   EXPECT_EQ(caption_line("Stop"),
-            "text \"Stop\" in 151,113 36x29 Tahoma 10 bold #E6EBF2 centre middle");
+            "text \"Stop\" in 147,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
   EXPECT_EQ(caption_line("Auto"),
-            "text \"Auto\" in 215,114 36x29 Tahoma 10 bold #9FE9D9 centre middle");
+            "text \"Auto\" in 211,114 40x29 Tahoma 10 bold #9FE9D9 centre middle");
   Click(Main(), Form().ToggleAutoSwitchImage);
   gui_.MoveMouse(Main(), {5, 5});
   EXPECT_EQ(caption_line("Auto"),
-            "text \"Auto\" in 215,113 36x29 Tahoma 10 bold #E6EBF2 centre middle");
+            "text \"Auto\" in 211,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
 }
 
 TEST_F(SkinnedWindowsTest, EveryWindowShowsItsDesignTextsInEnglish) {

@@ -3,15 +3,14 @@
 //
 // The rooms come from the windows themselves (TSkinForm::TextBoxes: labels,
 // button captions, control texts, hints in the status bar, tabs, titles,
-// and the texts a form shows in turn). They are measured by the backend that
-// draws them: under Wine the Win32 backend lays them out with GDI as it
-// draws them, in the fonts of a prefix prepared like the screenshots' (Tahoma
-// drawn in DejaVu Sans, linked to WenQuanYi Micro Hei, and the label font):
-// tests/e2e/text-fit-wine.sh prepares one and runs this program there with
-// NIMBRA_TEXT_FIT_FONTS=1. Natively there is no text layout to ask (the
-// recording backend draws nothing, and another rasteriser would measure other
-// widths than the program shows), so there the test checks what it can
-// without one: every text is there and every room lies inside its window.
+// and the texts a form shows in turn). Under Wine the Win32 backend lays
+// them out with GDI as it draws them, in the fonts of a prefix prepared like
+// the screenshots' (tests/e2e/text-fit-wine.sh prepares one and runs this
+// program there with NIMBRA_TEXT_FIT_FONTS=1). Natively FreeType lays them
+// out in the same files: the label font the program ships, and for Tahoma
+// (the dialogs' and the skin's face) DejaVu Sans linked to WenQuanYi Micro
+// Hei, WenQuanYi Micro Hei itself for Chinese texts. Both stand-ins are
+// wider than Tahoma, so a text that fits here fits on Windows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,10 +31,28 @@
 #include "platform/Paths.h"
 #include "platform/gui/recording/RecordingGui.h"
 #include "support/SkinFixture.h"
+#ifndef _WIN32
+#include "support/FontMeasure.h"
+#endif
 #include "support/TestSupport.h"
 #include "ui/DKLang.h"
 
 namespace {
+
+#ifndef _WIN32
+constexpr char kDejaVu[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr char kDejaVuBold[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+constexpr char kMicroHei[] = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
+constexpr char kChineseTahoma[] = "Tahoma (Chinese)";
+
+bool HasIdeograph(const std::string& text) {
+  // Lead bytes E3..E9 start U+3000..U+9FFF: CJK punctuation, kana, ideographs.
+  for (unsigned char c : text) {
+    if (c >= 0xE3 && c <= 0xE9) return true;
+  }
+  return false;
+}
+#endif
 
 class IdleEngine : public TEngineControl {
  public:
@@ -57,7 +74,20 @@ class TextFitTest : public ::testing::Test {
 #ifdef _WIN32
     gui_ = gui::CreateDefaultGui();
 #else
-    gui_ = std::make_unique<gui::RecordingGui>();
+    auto recording = std::make_unique<gui::RecordingGui>();
+    fonts_ready_ = fonts_.AddFace("Tahoma", kDejaVu, kDejaVuBold, {kMicroHei}) &&
+                   fonts_.AddFace(kChineseTahoma, kMicroHei, "") &&
+                   fonts_.AddFace("LcdD", std::string(NIMBRA_PROGRAM_DIR) + "/LCDN.TTF", "");
+    fonts_.SetFallbackFace("Tahoma");
+    recording->SetFaceCoverage("LcdD", [this](char32_t c) { return fonts_.FaceHas("LcdD", c); });
+    recording->SetTextMeasure(
+        [this](const std::string& text, const gui::TextStyle& style, int wrap_width) {
+          // The screenshots' prefix draws Tahoma in the Chinese face for Chinese.
+          gui::TextStyle face = style;
+          if (face.face == "Tahoma" && HasIdeograph(text)) face.face = kChineseTahoma;
+          return fonts_.Measure(text, face, wrap_width);
+        });
+    gui_ = std::move(recording);
 #endif
     test_support::WriteSkins(app_.Path());
     SetApplicationFolderForTesting(app_.Path());
@@ -111,6 +141,10 @@ class TextFitTest : public ::testing::Test {
 
   test_support::IsolatedSystem system_;
   test_support::TempFolder app_;
+#ifndef _WIN32
+  test_support::FontMeasure fonts_;
+  bool fonts_ready_ = false;
+#endif
   std::unique_ptr<gui::GuiSystem> gui_;
   IdleEngine engine_;
 };
@@ -130,15 +164,17 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageHasARoomInItsWindow) {
 }
 
 TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsRoom) {
+#ifdef _WIN32
   const char* prepared = std::getenv("NIMBRA_TEXT_FIT_FONTS");
-  if (!gui_->MeasureText("Nimbra", gui::TextStyle{}, 0)) {
-    GTEST_SKIP() << "this window backend lays out no text; tests/e2e/text-fit-wine.sh measures "
-                    "under Wine";
-  }
   if (prepared == nullptr || std::string(prepared) != "1") {
     GTEST_SKIP() << "the fonts of this Wine prefix are not the screenshots' "
                     "(tests/e2e/text-fit-wine.sh prepares them)";
   }
+#else
+  ASSERT_TRUE(fonts_ready_) << "the fonts to measure in: " << kDejaVu << ", " << kDejaVuBold << ", "
+                            << kMicroHei << " (scripts/install-packages.sh) and "
+                            << NIMBRA_PROGRAM_DIR << "/LCDN.TTF";
+#endif
   // The measure itself: longer is wider, and wrapping makes it taller.
   gui::TextStyle plain;
   plain.face = "Tahoma";

@@ -57,11 +57,11 @@ TOptionsForm::TOptionsForm(gui::GuiSystem& Gui, TOptionsLinks Links)
 
   // The Connection page: bridges for where the network is blocked. Its
   // texts are the catalogue's (SetConnectionTexts).
-  FPages.push_back({TPage::Connection,
-                    "ConnectionPage",
-                    "Connection",
-                    {BridgesGroup, UseBridges, BuiltInBridges, CustomBridges, BridgeLinesEdit,
-                     BridgesNote}});
+  FPages.push_back(
+      {TPage::Connection,
+       "ConnectionPage",
+       "Connection",
+       {BridgesGroup, UseBridges, BuiltInBridges, CustomBridges, BridgeLinesEdit, BridgesNote}});
   Add(ControlKind::GroupBox, BridgesGroup, "BridgesGroup", {20, 40, 390, 230}, "Bridges");
   Add(ControlKind::CheckBox, UseBridges, "UseBridges", {34, 60, 370, 20}, "Use &bridges");
   Add(ControlKind::RadioButton, BuiltInBridges, "BuiltInBridges", {50, 83, 354, 20},

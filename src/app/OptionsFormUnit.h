@@ -1,8 +1,8 @@
 // The options dialog: a tab per page over one frame, the five user options
 // on its "General" page, the bridges on its "Connection" page and the
 // product's "About" page, with OK, Cancel, Help and a status bar that shows
-// the hint of the control under the pointer. A page is a tab and the controls shown while it is selected; a
-// new page is one more entry in the page list.
+// the hint of the control under the pointer. A page is a tab and the controls shown while it is
+// selected; a new page is one more entry in the page list.
 #pragma once
 
 #include <functional>

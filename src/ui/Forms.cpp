@@ -460,8 +460,9 @@ std::vector<TTextBox> TSkinForm::TextBoxes() const {
   for (const TNamedControl& control : FControls) {
     const gui::ControlSpec& spec = control.Spec;
     status_bar |= spec.kind == gui::ControlKind::StatusBar;
-    if (spec.kind == gui::ControlKind::Edit || spec.kind == gui::ControlKind::Picture ||
-        spec.kind == gui::ControlKind::StatusBar || spec.kind == gui::ControlKind::TabControl) {
+    if (spec.kind == gui::ControlKind::Edit || spec.kind == gui::ControlKind::MultiLineEdit ||
+        spec.kind == gui::ControlKind::Picture || spec.kind == gui::ControlKind::StatusBar ||
+        spec.kind == gui::ControlKind::TabControl) {
       continue;
     }
     const std::string text = WithoutAccelerator(FWindow->FindControl(spec.id)->Text());

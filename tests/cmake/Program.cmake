@@ -5,9 +5,16 @@ nimbra_test(StartupTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
 # The skinned windows' tests read the sample translation beside the test.
 nimbra_test(SkinnedWindowsTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
 nimbra_test(RefreshIPThreadTest LIBS nimbra_app)
-# Every text of every language in its room: natively where each room lies;
-# under Wine, measured in the screenshots' fonts by TextFitWine below.
+# Every text of every language in its room: natively laid out with FreeType
+# in the label font the program ships and the faces that stand in for
+# Tahoma in the screenshots; under Wine, measured by GDI in the same fonts
+# by TextFitWine below.
 nimbra_test(TextFitTest LIBS nimbra_app nimbra_skin_fixture nimbra_lang_consts)
+if(NOT WIN32)
+  target_link_libraries(TextFitTest PRIVATE nimbra_font_measure)
+  target_compile_definitions(TextFitTest PRIVATE NIMBRA_PROGRAM_DIR="$<TARGET_FILE_DIR:Nimbra>")
+  add_dependencies(TextFitTest nimbra_skin)
+endif()
 # The address lookup follows the Internet Settings; on Windows they live in
 # the Wine prefix that all test programs share, and the activators' test
 # points them at proxies of its own. The two never run at the same time.

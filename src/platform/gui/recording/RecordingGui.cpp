@@ -491,6 +491,12 @@ bool RecordingGui::FaceDraws(const TextStyle& style, const std::string& text) {
   return true;
 }
 
+std::optional<Size> RecordingGui::MeasureText(const std::string& text, const TextStyle& style,
+                                              int wrap_width) {
+  if (!measure_) return std::nullopt;
+  return measure_(text, style, wrap_width);
+}
+
 RecordingWindow* RecordingGui::FindWindow(const std::string& class_name) const {
   for (RecordingWindow* window : windows_) {
     if (window->spec_.class_name == class_name) return window;
