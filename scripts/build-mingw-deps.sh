@@ -9,19 +9,45 @@
 # bin/ and for this machine into the native prefix's bin/, each with its
 # licences in share/licenses/obfs4proxy/.
 #
-# Usage: scripts/build-mingw-deps.sh [--print-prefix | --print-native-prefix]
+# Usage: scripts/build-mingw-deps.sh [--arch i686|x86_64]
+#                                    [--print-prefix | --print-native-prefix]
 #
 # Progress goes to stderr; the Windows install prefix is the last line on
 # stdout, so
 #   export NIMBRA_MINGW_DEPS="$(scripts/build-mingw-deps.sh)"
-# works (the native prefix is native-<machine> beside it). Results are
-# cached; a package is rebuilt only when its Debian source version, this
+# works (the native prefix is native-<machine> beside it). With --arch x86_64
+# (or NIMBRA_MINGW_ARCH=x86_64) the same Windows libraries are built for
+# 64-bit Windows into mingw-x86_64 instead, for the windows64 preset
+# (NIMBRA_MINGW64_DEPS); the native Tor is left to the default run. Results
+# are cached; a package is rebuilt only when its Debian source version, this
 # script, the compiler or what it was built against changes.
 set -euo pipefail
 
-readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
-                   obfs4proxy obfs4proxy-native)
-# tor-native and obfs4proxy-native are the same sources built for this machine.
+arch="${NIMBRA_MINGW_ARCH:-i686}"
+action=''
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --arch) arch="${2:-}"; shift 2 || { echo "--arch needs a value" >&2; exit 1; } ;;
+    --arch=*) arch="${1#--arch=}"; shift ;;
+    --print-prefix | --print-native-prefix | -h | --help) action=$1; shift ;;
+    *) echo "[mingw-deps] error: unknown argument: $1" >&2; exit 1 ;;
+  esac
+done
+case $arch in
+  i686 | x86_64) ;;
+  *) echo "[mingw-deps] error: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 1 ;;
+esac
+readonly arch
+readonly cross="$arch-w64-mingw32"
+
+# tor-native and obfs4proxy-native are the same sources built for this
+# machine (once, by the default run).
+if [[ $arch == i686 ]]; then
+  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
+                     obfs4proxy obfs4proxy-native)
+else
+  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor)
+fi
 readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
 # Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
 # (GOPATH mode: nothing is fetched). Their copyright files go with the program.
@@ -30,36 +56,38 @@ readonly GO_LIBRARY_PACKAGES=(golang-filippo-edwards25519-dev golang-gitlab-yawn
                               golang-goptlib-dev golang-siphash-dev)
 readonly GO_PACKAGES=(golang-go "${GO_LIBRARY_PACKAGES[@]}")
 readonly GOCODE=/usr/share/gocode
-readonly TOOL_PACKAGES=(g++-mingw-w64-i686-posix cmake ninja-build dpkg-dev gcc make perl
-                        pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
+readonly TOOL_PACKAGES=("g++-mingw-w64-${arch//_/-}-posix" cmake ninja-build dpkg-dev gcc make
+                        perl pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
 readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
 readonly JOBS=2
 
 script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-readonly toolchain="$script_dir/../cmake/toolchain-mingw-i686.cmake"
+readonly toolchain="$script_dir/../cmake/toolchain-mingw-$arch.cmake"
 cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
 # Staging relies on DESTDIR + prefix, which needs an absolute prefix.
 [[ $cache == /* ]] || cache="$PWD/$cache"
 readonly cache
-readonly prefix="$cache/mingw-i686"
+readonly prefix="$cache/mingw-$arch"
 readonly native_prefix="$cache/native-$(uname -m)"
 readonly downloads="$cache/downloads"
 readonly logs="$cache/logs"
+# Both architectures share the downloads and the log folder.
+log_suffix=''
+[[ $arch == i686 ]] || log_suffix="-$arch"
+readonly log_suffix
 
 export DEBIAN_FRONTEND=noninteractive
 # The toolchain file adds this to the find root; the deps must not see a
 # previous install of themselves.
-unset NIMBRA_MINGW_DEPS
+unset NIMBRA_MINGW_DEPS NIMBRA_MINGW64_DEPS
 
 log() { printf '[mingw-deps] %s\n' "$*" >&2; }
 die() { log "error: $*"; exit 1; }
 
-case "${1:-}" in
+case $action in
   --print-prefix) printf '%s\n' "$prefix"; exit 0 ;;
   --print-native-prefix) printf '%s\n' "$native_prefix"; exit 0 ;;
-  -h|--help) sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
-  '') ;;
-  *) die "unknown argument: $1" ;;
+  -h|--help) sed -n '2,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
 esac
 
 as_root() {
@@ -300,7 +328,9 @@ uses_cmake() { [[ $1 == pcre2 || $1 == libjpeg-turbo || $1 == googletest || $1 =
 # Usage: build_other PACKAGE SOURCE BUILD STAGE PREFIX CFLAGS
 build_other() {
   local pkg=$1 src=$2 bld=$3 stage=$4 pfx=$5 cflags=$6
-  local cross=i686-w64-mingw32
+  # OpenSSL's name for the target.
+  local ossl_target=mingw
+  [[ $arch == x86_64 ]] && ossl_target=mingw64
   mkdir -p "$bld"
   case $pkg in
     zlib)
@@ -316,7 +346,7 @@ build_other() {
       # loadable modules. (The x86 assembler needs position-independent
       # relocations that COFF does not have.)
       (cd "$bld" &&
-        CC=gcc-posix CFLAGS="$cflags" "$src/Configure" mingw --cross-compile-prefix=$cross- \
+        CC=gcc-posix CFLAGS="$cflags" "$src/Configure" $ossl_target --cross-compile-prefix=$cross- \
           --prefix="$pfx" --libdir=lib no-shared no-asm no-tests no-module no-legacy \
           no-engine no-capieng no-dtls no-ssl3 no-srp no-gost no-idea no-mdc2 no-rc5 \
           no-seed no-whirlpool no-sm2 no-sm3 no-sm4 no-aria no-camellia no-cms no-ts \
@@ -528,7 +558,7 @@ build_package() {
   done
 
   local src="$work/src/$pkg" bld="$work/build/$pkg" stage="$work/stage/$pkg"
-  local logfile="$logs/$pkg.log" built=''
+  local logfile="$logs/$pkg$log_suffix.log" built=''
   for ver in "${versions[@]}"; do
     is_unavailable "$source" "$ver" && continue
     if fetch_source "$source" "$ver" "$src"; then
@@ -596,7 +626,8 @@ build_package() {
 
 main() {
   [[ -f $toolchain ]] || die "missing toolchain file $toolchain"
-  mkdir -p "$cache" "$prefix" "$native_prefix"
+  mkdir -p "$cache" "$prefix"
+  [[ $arch != i686 ]] || mkdir -p "$native_prefix"
 
   # One build at a time per cache.
   exec 9>"$cache/.lock"
@@ -623,7 +654,7 @@ main() {
   done
 
   recipe_id="$(md5sum <"${BASH_SOURCE[0]}" | cut -d' ' -f1)"
-  compiler_id="$(i686-w64-mingw32-gcc-posix -dumpmachine) $(i686-w64-mingw32-gcc-posix -dumpfullversion)"
+  compiler_id="$($cross-gcc-posix -dumpmachine) $($cross-gcc-posix -dumpfullversion)"
   generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
 

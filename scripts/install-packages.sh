@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre2-dev libjpeg62-turbo-dev libcurl4-openssl-dev
   libssl-dev libevent-dev zlib1g-dev make perl iproute2 util-linux
-  g++-mingw-w64-i686-posix
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick libx11-dev
   # The windows' texts laid out natively against their boxes.

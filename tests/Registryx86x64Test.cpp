@@ -1,5 +1,7 @@
 // The registry helpers of the proxy activators and the WOW64 answer: under
 // Wine the 32-bit tests run in a 64-bit prefix, so the 64-bit view is real.
+// Built as a 64-bit program the process is not under WOW64 and its own view
+// is the 64-bit one.
 #include <gtest/gtest.h>
 
 #include "activators/Registryx86x64.h"
@@ -82,10 +84,11 @@ TEST_F(Registryx86x64Test, WritesGoIntoExistingKeysOnlyAndRefusalsNameTheValue) 
 }
 
 TEST_F(Registryx86x64Test, TheViewFlagReachesEveryOperation) {
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(_WIN64)
   // The 32-bit tests run in a 64-bit prefix.
   EXPECT_TRUE(IsWin64());
 #else
+  // Natively, and in a 64-bit process, which WOW64 does not wrap.
   EXPECT_FALSE(IsWin64());
 #endif
   EXPECT_EQ(IsWow64(), IsWin64());
@@ -107,6 +110,17 @@ TEST_F(Registryx86x64Test, TheViewFlagReachesEveryOperation) {
   RegistryView = 0;
   // Without WOW64 there is one view, which the flag names as well.
   EXPECT_EQ(RegistryKeyExists(RegRoot::LocalMachine, machine_key), !IsWin64());
+#ifdef _WIN64
+  // The process's own view is the 64-bit one; the 32-bit programs' view is
+  // still kept apart from it.
+  text.clear();
+  EXPECT_TRUE(ReadRegistryString(RegRoot::LocalMachine, machine_key, "Seen", text));
+  EXPECT_EQ(text, "64");
+  RegKey other;
+  EXPECT_NE(other.Open(RegRoot::LocalMachine, machine_key,
+                       platform::kKeyRead | platform::kKeyWow64_32Key),
+            0u);
+#endif
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ bool ReadAt(std::string_view image, std::size_t offset, T& out) {
 constexpr std::size_t kSymbolSize = 18;
 constexpr std::size_t kSectionHeaderSize = 40;
 constexpr std::uint32_t kCodeSection = 0x00000020;  // IMAGE_SCN_CNT_CODE
+constexpr std::uint16_t kMachineI386 = 0x014C;      // IMAGE_FILE_MACHINE_I386
 
 }  // namespace
 
@@ -28,11 +29,12 @@ PeSymbols::PeSymbols(std::string_view image) {
   std::uint32_t signature = 0;
   if (!ReadAt(image, pe_offset, signature) || signature != 0x00004550) return;
   const std::size_t file_header = pe_offset + 4;
+  std::uint16_t machine = 0;
   std::uint16_t section_count = 0;
   std::uint32_t symbol_table = 0;
   std::uint32_t symbol_count = 0;
   std::uint16_t optional_size = 0;
-  if (!ReadAt(image, file_header + 2, section_count) ||
+  if (!ReadAt(image, file_header, machine) || !ReadAt(image, file_header + 2, section_count) ||
       !ReadAt(image, file_header + 8, symbol_table) ||
       !ReadAt(image, file_header + 12, symbol_count) ||
       !ReadAt(image, file_header + 16, optional_size)) {
@@ -90,8 +92,9 @@ PeSymbols::PeSymbols(std::string_view image) {
       } else {
         name = std::string(image.substr(at, 8).data(), strnlen(image.data() + at, 8));
       }
-      // The i686 ABI prefixes C and C++ names with one underscore.
-      if (!name.empty() && name[0] == '_') name.erase(0, 1);
+      // The i686 ABI prefixes C and C++ names with one underscore; x86_64
+      // names are as written.
+      if (machine == kMachineI386 && !name.empty() && name[0] == '_') name.erase(0, 1);
       if (!name.empty()) {
         symbols_.push_back(
             {sections[section - 1].rva + value, internal::RoutineName(name.c_str())});

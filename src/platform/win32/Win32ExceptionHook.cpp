@@ -4,6 +4,7 @@
 // handler, which reports them and lets the search for a handler go on.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -140,9 +141,11 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
     const char* kind = record->ExceptionInformation[0] == 1   ? "Write"
                        : record->ExceptionInformation[0] == 8 ? "Execution"
                                                               : "Read";
-    std::snprintf(text, sizeof text, "Access violation at address %08lX. %s of address %08lX",
-                  static_cast<unsigned long>(address), kind,
-                  static_cast<unsigned long>(record->ExceptionInformation[1]));
+    // At least eight digits: a 32-bit address fills them, a 64-bit one
+    // may need more.
+    std::snprintf(text, sizeof text, "Access violation at address %08llX. %s of address %08llX",
+                  static_cast<unsigned long long>(address), kind,
+                  static_cast<unsigned long long>(record->ExceptionInformation[1]));
   } else {
     std::snprintf(text, sizeof text, "External exception %08lX",
                   static_cast<unsigned long>(record->ExceptionCode));

@@ -6,7 +6,13 @@
 
 #include "platform/ExceptionHookInternal.h"
 
+// The runtime's own declaration: destructors are __thiscall on i686 only (the
+// x86_64 convention has one way of calling).
+#if defined(__i386__)
 using Destructor = void(__thiscall*)(void*);
+#else
+using Destructor = void (*)(void*);
+#endif
 
 extern "C" {
 [[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, Destructor destructor);
