@@ -4,8 +4,8 @@
 # screenshots in SHOTS_DIR/<language>/ with a contact sheet per language
 # (SHOTS_DIR/<language>.png): the tutorial of a first run; the main window
 # off, starting, ready with an address, with the pointer over a button and
-# with one pressed; the menu panel; the options dialog's pages (a hint in
-# its status bar); the tray menu; the exit question; the closing dialog. On
+# with one pressed; the menu panel; the options dialog's three pages (a
+# hint in its status bar); the tray menu; the exit question; the closing dialog. On
 # the way it checks what shows: the label drawn and changing, the lamp, the
 # words of the language, the exit question answered No keeping the program.
 #   nimbra-languages-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR SHOTS_DIR
@@ -175,7 +175,8 @@ for language in "${languages[@]}"; do
   shot_of menu-panel "${p[0]}" "${p[1]}" $((m[0] + m[2] - p[0])) "${p[3]}"
 
   # The options dialog from the panel: General with a hint in the status
-  # bar, then About (the tab strip has the focus: the arrow key moves on).
+  # bar, then Connection and About (the tab strip has the focus: the arrow
+  # key moves on).
   before=$(visible)
   click_in "$panel" 60 60
   wait_until 10 new_window $before >/dev/null || fail "$name: no options dialog"
@@ -187,15 +188,23 @@ for language in "${languages[@]}"; do
   shot_window options-general "$options"
   xdotool mousemove 5 740
   xdotool windowfocus --sync "$options"
-  xdotool key Right
+  # In a mirrored dialog the next tab may lie the other way.
+  next=Right
+  xdotool key $next
+  sleep 1
+  shot_window options-connection "$options"
+  if ! differ "$dir/options-general.png" "$dir/options-connection.png"; then
+    next=Left
+    xdotool key $next
+    sleep 1
+    shot_window options-connection "$options"
+  fi
+  differ "$dir/options-general.png" "$dir/options-connection.png" ||
+    fail "$name: no Connection page"
+  xdotool key $next
   sleep 1
   shot_window options-about "$options"
-  if ! differ "$dir/options-general.png" "$dir/options-about.png"; then
-    xdotool key Left
-    sleep 1
-    shot_window options-about "$options"
-  fi
-  differ "$dir/options-general.png" "$dir/options-about.png" || fail "$name: no About page"
+  differ "$dir/options-connection.png" "$dir/options-about.png" || fail "$name: no About page"
   xdotool key Escape
   wait_until 10 sh -c "! xdotool search --onlyvisible --name . 2>/dev/null | grep -qx $options" ||
     fail "$name: Esc did not close the options dialog"
@@ -235,7 +244,7 @@ for language in "${languages[@]}"; do
   wait_until 20 sh -c "! xdotool search --onlyvisible --name '^Nimbra\$' >/dev/null 2>&1" || true
 
   montage -font DejaVu-Sans -pointsize 11 -label '%t' \
-    "$dir"/{tutorial,main-off,main-hover,main-pressed,main-starting,main-ready,menu-panel,options-general,options-about,tray-menu,exit-question,closing}.png \
+    "$dir"/{tutorial,main-off,main-hover,main-pressed,main-starting,main-ready,menu-panel,options-general,options-connection,options-about,tray-menu,exit-question,closing}.png \
     -tile 4x -geometry '+8+8>' -background '#d0d4da' -title "$name" "$shots/$name.png" 2>/dev/null ||
     echo "(no contact sheet for $name)"
 done
