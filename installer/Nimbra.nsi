@@ -1,19 +1,29 @@
-; The Nimbra installer: the two programs, the real engine as anon.dll with
-; the obfs4 transport for bridges beside it, the pictures, help, languages
-; and the label font, a Start-menu folder and an uninstaller that turns
-; every proxy off before it removes anything.
+; The Nimbra installer: Nimbra, its companion service NimbraService and
+; ProxyRevert, the real engine as anon.dll with the obfs4 transport for
+; bridges beside it, the pictures, help, languages and the label font, a
+; Start-menu folder, and an uninstaller that gives the browsers their own
+; proxy settings back before it removes anything.
+;
+; The service runs in the user's session from logon on (a Run value of its
+; own) and is started when setup finishes; an upgrade stops it first. A
+; first install (no options.ini in the data folder and no uninstall entry
+; yet) asks for the tutorial at Nimbra's first start (FirstRun=1 in
+; options.ini); an upgrade leaves options.ini as it is.
 ;
 ; Built by the "installer" target of the Windows build, which passes:
 ;   VERSION      e.g. 1.4
 ;   PROGRAM_DIR  the program folder the build fills (Nimbra.exe, res, Help...)
 ;   PROXYREVERT  ProxyRevert.exe (built in a folder of its own)
+;   SERVICE      NimbraService.exe
+;   BOOST_LICENSE  the Boost Software License's text (the service's endpoint
+;                uses Boost.Asio and Boost.Beast)
 ;   ENGINE       the real engine library, installed as anon.dll
 ;   OBFS4PROXY   obfs4proxy.exe, which the engine starts for obfs4 bridges
 ;   OBFS4PROXY_LICENSES  the folder of its licence files
 ;   LANGUAGES    a generated include listing the language files
 ;   OUTFILE      the setup program to write
 
-!ifndef VERSION | PROGRAM_DIR | PROXYREVERT | ENGINE | OBFS4PROXY | OBFS4PROXY_LICENSES | LANGUAGES | OUTFILE
+!ifndef VERSION | PROGRAM_DIR | PROXYREVERT | SERVICE | BOOST_LICENSE | ENGINE | OBFS4PROXY | OBFS4PROXY_LICENSES | LANGUAGES | OUTFILE
   !error "Build this through the installer target of the Windows build"
 !endif
 
@@ -36,6 +46,7 @@ RequestExecutionLevel admin
 ; The registry names a TrueType font by its full name.
 !define FONT_VALUE "LcdD (TrueType)"
 !define MAIN_WINDOW_CLASS "TNimbraMainForm"
+!define SERVICE_RUN_VALUE "NimbraService"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -106,9 +117,36 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro EndRunningNimbra ""
 !insertmacro EndRunningNimbra "un."
 
+; Set in .onInit: whether Nimbra was here before (its uninstall entry, or
+; the options it keeps in the data folder).
+Var Upgrade
+
+; A running service switches the browsers back and ends (it waits until it
+; has), so that its file can be replaced or removed.
+!macro StopService
+  ${If} ${FileExists} "$INSTDIR\NimbraService.exe"
+    ExecWait '"$INSTDIR\NimbraService.exe" --stop'
+  ${EndIf}
+!macroend
+
 Function .onInit
   SetShellVarContext all
   Call EndRunningNimbra
+  StrCpy $Upgrade 0
+  ClearErrors
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayName"
+  ${IfNot} ${Errors}
+    StrCpy $Upgrade 1
+  ${EndIf}
+  ${If} ${FileExists} "$DOCUMENTS\${PRODUCT}\options.ini"
+    StrCpy $Upgrade 1
+  ${EndIf}
+FunctionEnd
+
+; The service for the rest of this session; later sessions start it from
+; the Run value.
+Function .onInstSuccess
+  Exec '"$INSTDIR\NimbraService.exe"'
 FunctionEnd
 
 Function un.onInit
@@ -118,12 +156,16 @@ FunctionEnd
 
 Section "Nimbra" SecProgram
   SectionIn RO
+  !insertmacro StopService
   SetOutPath "$INSTDIR"
   File "${PROGRAM_DIR}/Nimbra.exe"
   File "${PROXYREVERT}"
+  File "${SERVICE}"
   File "/oname=anon.dll" "${ENGINE}"
   File "${OBFS4PROXY}"
   File "${PROGRAM_DIR}/LCDN-LICENSE.txt"
+  SetOutPath "$INSTDIR\Licenses\Boost"
+  File "/oname=LICENSE_1_0.txt" "${BOOST_LICENSE}"
   SetOutPath "$INSTDIR\Licenses\obfs4proxy"
   File "/oname=LICENSE.txt" "${OBFS4PROXY_LICENSES}/LICENSE"
   File "${OBFS4PROXY_LICENSES}/LICENSE-GPL3.txt"
@@ -155,6 +197,13 @@ Section "Nimbra" SecProgram
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Nimbra Help.lnk" "$INSTDIR\Help\Help.chm"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall Nimbra.lnk" "$INSTDIR\Uninstall.exe"
 
+  WriteRegStr HKCU "${RUN_KEY}" "${SERVICE_RUN_VALUE}" '"$INSTDIR\NimbraService.exe"'
+  ; The tutorial at the first start of a first install only.
+  ${If} $Upgrade == 0
+    CreateDirectory "$DOCUMENTS\${PRODUCT}"
+    WriteINIStr "$DOCUMENTS\${PRODUCT}\options.ini" "Options" "FirstRun" "1"
+  ${EndIf}
+
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -172,15 +221,22 @@ SectionEnd
 
 Section "un.Nimbra" UnSecProgram
   SectionIn RO
-  ; Nimbra may have left proxies on (ended, or crashed earlier): off first,
-  ; while ProxyRevert is still there.
+  ; The service puts back what it changed (from its journal, exactly) and
+  ; ends. ProxyRevert then restores a journal a crash may have left and
+  ; switches off only what still points at Nimbra's endpoint: a proxy of the
+  ; user's own stays.
+  !insertmacro StopService
   ${If} ${FileExists} "$INSTDIR\ProxyRevert.exe"
-    ExecWait '"$INSTDIR\ProxyRevert.exe"'
+    ExecWait '"$INSTDIR\ProxyRevert.exe" /uninstall'
   ${EndIf}
   DeleteRegValue HKCU "${RUN_KEY}" "Nimbra"
+  DeleteRegValue HKCU "${RUN_KEY}" "${SERVICE_RUN_VALUE}"
 
   Delete "$INSTDIR\Nimbra.exe"
   Delete "$INSTDIR\ProxyRevert.exe"
+  Delete "$INSTDIR\NimbraService.exe"
+  Delete "$INSTDIR\Licenses\Boost\LICENSE_1_0.txt"
+  RMDir "$INSTDIR\Licenses\Boost"
   Delete "$INSTDIR\anon.dll"
   Delete "$INSTDIR\obfs4proxy.exe"
   Delete "$INSTDIR\Licenses\obfs4proxy\LICENSE.txt"

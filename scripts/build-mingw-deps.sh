@@ -46,7 +46,7 @@ if [[ $arch == i686 ]]; then
   readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
                      obfs4proxy obfs4proxy-native)
 else
-  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor)
+  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor obfs4proxy)
 fi
 readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
 # Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
@@ -384,7 +384,8 @@ build_go_program() {
   if [[ $pkg == *-native ]]; then
     goos=$(go env GOHOSTOS) goarch=$(go env GOHOSTARCH)
   else
-    goos=windows goarch=386 program=obfs4proxy.exe
+    goos=windows program=obfs4proxy.exe
+    if [[ $arch == x86_64 ]]; then goarch=amd64; else goarch=386; fi
   fi
   local gopath="$bld/gopath" module=gitlab.com/yawning/obfs4.git
   mkdir -p "$gopath/src/${module%/*}" "$root/bin" "$root/share/licenses/obfs4proxy"

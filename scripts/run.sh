@@ -10,7 +10,12 @@
 #      namespace; otherwise with the simulated engine. It follows the
 #      bootstrap to 100 percent and shows the address; a screenshot of the
 #      screen is saved in build/demo/nimbra-screen.png and Nimbra is ended
-#      from its tray menu (on your own display you end it there);
+#      from its tray menu (on your own display you end it there). Where no
+#      32-bit code runs, the 64-bit build stands in: Nimbra.exe with
+#      NimbraService.exe and the real engine in the private network, the
+#      window showing an exit's address, one request through the service's
+#      endpoint with the address the server saw, and the user's own proxy
+#      back after Nimbra's end (tests/e2e/anonymous-wine.sh);
 #   2. natively the same program runs headless and says what its window
 #      would show, in the sample language;
 #   3. the companion-service stand-in queries a console host over the pipe;
@@ -43,7 +48,20 @@ fi
 echo
 echo "=== 1. The installed Nimbra.exe under Wine ==="
 if ((!wine_ok)); then
-  echo "(left out: no 32-bit code on this machine)"
+  echo "(no 32-bit code on this machine: the same programs built for 64-bit Windows instead)"
+  NIMBRA_MINGW64_DEPS=$(scripts/build-mingw-deps.sh --arch x86_64 | tail -n 1)
+  export NIMBRA_MINGW64_DEPS
+  cmake --preset windows64 >/dev/null
+  cmake --build --preset windows64 --target Nimbra NimbraService ProxyRevert torengine ipecho
+  if [[ $EUID -eq 0 && -f build/windows64/tools/torengine/anon.dll ]]; then
+    echo "--- Nimbra.exe, NimbraService.exe and the real engine in a private onion network"
+    tests/testnet/run-in-testnet.sh --wineprefix "$demo/wineprefix64" "$demo/testnet" \
+      tests/e2e/anonymous-wine.sh --show scripts/wine-run.sh "$demo/wineprefix64" \
+      build/windows64/src/app build/windows64/src/service/NimbraService.exe \
+      build/windows64/tools "$demo/anonymous"
+  else
+    echo "NOTE: the private onion network needs root and the real engine library."
+  fi
 elif [[ -f build/windows/tools/torengine/anon.dll ]]; then
   cmake --build --preset windows --target installer
 else

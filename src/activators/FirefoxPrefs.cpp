@@ -107,9 +107,14 @@ std::array<std::string, kFirefoxPreferenceCount> FirefoxActivateLines(
   };
 }
 
+bool operator==(const TFirefoxProxyLine& a, const TFirefoxProxyLine& b) {
+  return a.Preference == b.Preference && a.Text == b.Text;
+}
+
 TFirefoxProxySettings RewritePrefsForActivate(
     const TTextLines& File, const TFirefoxPatterns& Patterns,
-    const std::array<std::string, kFirefoxPreferenceCount>& Appended, TTextEncoder& Out) {
+    const std::array<std::string, kFirefoxPreferenceCount>& Appended, TTextEncoder& Out,
+    std::vector<TFirefoxProxyLine>* Removed) {
   TFirefoxProxySettings saved;
   bool seen[kFirefoxPreferenceCount] = {};
   std::string group;
@@ -125,6 +130,9 @@ TFirefoxProxySettings RewritePrefsForActivate(
     if (!seen[found]) {
       seen[found] = true;
       *Field(saved, static_cast<std::size_t>(found)) = File.ToUtf8(group);
+    }
+    if (Removed != nullptr) {
+      Removed->push_back({static_cast<std::uint32_t>(found), File.ToUtf8(line)});
     }
   }
   for (const std::string& line : Appended) Out.ProgramLine(line);

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "activators/TextFiles.h"
 
@@ -24,6 +26,15 @@ struct TFirefoxProxySettings {
   std::string SOCKS_Port;   // network.proxy.socks_port
   std::string Remote_DNS;   // network.proxy.socks_remote_dns
 };
+
+// A proxy preference line as it stood in a file: which preference (its
+// index in the table of eight, in the order of TFirefoxProxySettings) and
+// the line's text in UTF-8.
+struct TFirefoxProxyLine {
+  std::uint32_t Preference = 0;
+  std::string Text;
+};
+bool operator==(const TFirefoxProxyLine& a, const TFirefoxProxyLine& b);
 
 // The eight compiled capture patterns, freed however the operation ends.
 class TFirefoxPatterns {
@@ -48,10 +59,12 @@ std::array<std::string, kFirefoxPreferenceCount> FirefoxActivateLines(
     const std::string& SOCKS_Port);
 
 // Writes the file without its proxy lines, then `Appended`; returns the
-// values of the removed lines (a preference's topmost occurrence wins).
+// values of the removed lines (a preference's topmost occurrence wins) and
+// adds every removed line to `Removed` when given.
 TFirefoxProxySettings RewritePrefsForActivate(
     const TTextLines& File, const TFirefoxPatterns& Patterns,
-    const std::array<std::string, kFirefoxPreferenceCount>& Appended, TTextEncoder& Out);
+    const std::array<std::string, kFirefoxPreferenceCount>& Appended, TTextEncoder& Out,
+    std::vector<TFirefoxProxyLine>* Removed = nullptr);
 
 // Writes the file without any line that names a proxy preference, then the
 // saved values that are set (a proxy type of "0" is not written back).

@@ -176,3 +176,69 @@ void TProfileIni::UpdateFile() {
   SaveTextFile(FFileName, FFile);
   FModified = false;
 }
+
+bool TProfileIni::HasSection(const std::string& Section) const {
+  for (const std::string& line : FFile.Lines) {
+    std::string_view name;
+    if (SectionName(line, name) && platform::SameTextAscii(name, Section)) return true;
+  }
+  return false;
+}
+
+bool TProfileIni::EndsWithText() const {
+  return !FFile.Lines.empty() && !Trim(FFile.Lines.back()).empty();
+}
+
+bool TProfileIni::KeyLine(const std::string& Section, const std::string& Key,
+                          std::string& Line) const {
+  const long at = FindKey(Section, Key, nullptr);
+  if (at < 0) return false;
+  Line = FFile.Lines[static_cast<std::size_t>(at)];
+  return true;
+}
+
+bool TProfileIni::ReplaceKeyLine(const std::string& Section, const std::string& Key,
+                                 const std::string& Line) {
+  const long at = FindKey(Section, Key, nullptr);
+  if (at < 0) return false;
+  std::string& line = FFile.Lines[static_cast<std::size_t>(at)];
+  const std::string one_line = OneLine(Line);
+  if (line != one_line) {
+    line = one_line;
+    FModified = true;
+  }
+  return true;
+}
+
+bool TProfileIni::DeleteKey(const std::string& Section, const std::string& Key) {
+  const long at = FindKey(Section, Key, nullptr);
+  if (at < 0) return false;
+  FFile.Lines.erase(FFile.Lines.begin() + at);
+  FModified = true;
+  return true;
+}
+
+bool TProfileIni::DeleteSectionIfEmpty(const std::string& Section, bool AndBlankLineBefore) {
+  auto& lines = FFile.Lines;
+  std::size_t header = lines.size();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view name;
+    if (!SectionName(lines[i], name)) continue;
+    if (header < lines.size()) break;  // the next section: the first one ends here
+    if (!platform::SameTextAscii(name, Section)) continue;
+    header = i;
+  }
+  if (header == lines.size()) return false;
+  for (std::size_t i = header + 1; i < lines.size(); ++i) {
+    std::string_view name;
+    if (SectionName(lines[i], name)) break;
+    const std::string_view line = Trim(lines[i]);
+    if (!line.empty() && line.front() != ';') return false;
+  }
+  std::size_t first = header;
+  if (AndBlankLineBefore && header > 0 && Trim(lines[header - 1]).empty()) --first;
+  lines.erase(lines.begin() + static_cast<long>(first),
+              lines.begin() + static_cast<long>(header) + 1);
+  FModified = true;
+  return true;
+}

@@ -34,6 +34,22 @@ class TProfileIni {
   // Writes the file when anything changed; raises EFileWriteError naming the
   // file when that fails, leaving the file as it was.
   void UpdateFile();
+  bool Modified() const { return FModified; }
+
+  // Line-level edits for putting a key back as it stood.
+  bool HasSection(const std::string& Section) const;
+  // Whether the last line has anything but blanks (a section added at the
+  // end is then set off by an empty line).
+  bool EndsWithText() const;
+  // The key's whole line; false when the key is missing.
+  bool KeyLine(const std::string& Section, const std::string& Key, std::string& Line) const;
+  // Replaces the key's whole line; false when the key is missing.
+  bool ReplaceKeyLine(const std::string& Section, const std::string& Key, const std::string& Line);
+  bool DeleteKey(const std::string& Section, const std::string& Key);
+  // Removes the section's header when nothing but blank and comment lines
+  // are left in it, and then also the empty line before the header when
+  // `AndBlankLineBefore`; false when the section stays.
+  bool DeleteSectionIfEmpty(const std::string& Section, bool AndBlankLineBefore);
 
  private:
   // The line holding the key in the section, or -1; `SectionEnd` receives the

@@ -69,3 +69,25 @@ void WriteRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
     RaiseWriteError(Name, error);
   }
 }
+
+bool QueryRegistryValue(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                        platform::RegValue& Value) {
+  platform::RegKey reg;
+  if (reg.Open(RootKey, Key, ReadMask()) != 0) return false;
+  return reg.Query(Name, Value) == 0;
+}
+
+void SetRegistryValue(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                      const platform::RegValue& Value) {
+  platform::RegKey reg;
+  if (reg.Open(RootKey, Key, WriteMask()) != 0) return;
+  if (const std::uint32_t error = reg.SetValue(Name, Value)) RaiseWriteError(Name, error);
+}
+
+void DeleteRegistryValue(platform::RegRoot RootKey, const std::string& Key,
+                         const std::string& Name) {
+  platform::RegKey reg;
+  if (reg.Open(RootKey, Key, WriteMask()) != 0) return;
+  const std::uint32_t error = reg.DeleteValue(Name);
+  if (error != 0 && error != platform::RegErrorNotFound()) RaiseWriteError(Name, error);
+}

@@ -38,3 +38,16 @@ void WriteRegistryString(platform::RegRoot RootKey, const std::string& Key, cons
                          const std::string& Value);
 void WriteRegistryInteger(platform::RegRoot RootKey, const std::string& Key,
                           const std::string& Name, std::int32_t Value);
+
+// The value as it stands, of any type: true with it in `Value`; false when
+// it is missing or the key cannot be opened.
+bool QueryRegistryValue(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                        platform::RegValue& Value);
+// Puts a value back as QueryRegistryValue gave it, into an existing key
+// only (as the writes above); a refused write raises ERegistryWriteError.
+void SetRegistryValue(platform::RegRoot RootKey, const std::string& Key, const std::string& Name,
+                      const platform::RegValue& Value);
+// Removes the value; one that is missing already is fine, a refusal raises
+// ERegistryWriteError.
+void DeleteRegistryValue(platform::RegRoot RootKey, const std::string& Key,
+                         const std::string& Name);

@@ -208,6 +208,17 @@ void SaveTextFile(const std::string& FileName, const TTextFile& File) {
   ThrowWriteError(FileName, refused);
 }
 
+std::string LoadSettingsFileBytes(const std::string& FileName) {
+  return ReadSettingsFile(FileName);
+}
+
+void SaveSettingsFileBytes(const std::string& FileName, std::string_view Bytes) {
+  std::uint32_t refused = HookRefusal(FileName);
+  if (refused == 0 && platform::ReplaceFileAtomically(FileName, Bytes)) return;
+  if (refused == 0) refused = platform::LastError();
+  ThrowWriteError(FileName, refused);
+}
+
 // ---- lines without copies
 
 std::string TTextLines::ToUtf8(std::string_view Line) const {

@@ -62,6 +62,11 @@ std::string EncodeTextFile(const TTextFile& File);
 TTextFile LoadTextFile(const std::string& FileName);
 void SaveTextFile(const std::string& FileName, const TTextFile& File);
 
+// The file's bytes as they are, read as LoadTextFile reads them (same
+// errors), and written back as they are, atomically (EFileWriteError).
+std::string LoadSettingsFileBytes(const std::string& FileName);
+void SaveSettingsFileBytes(const std::string& FileName, std::string_view Bytes);
+
 // A file's lines without a copy of each: the file's text once, and where
 // each line lies in it. For files of any size up to the limit, also in a
 // 32-bit process.

@@ -1,5 +1,6 @@
 #include "base/AppFolders.h"
 
+#include "base/Product.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -7,6 +8,12 @@ std::string g_application_folder;
 std::string g_data_folder;
 std::string g_application_folder_override;
 }  // namespace
+
+std::string ProductDataFolder() {
+  const std::string documents =
+      platform::GetSpecialFolder(platform::SpecialFolder::CommonDocuments);
+  return documents + platform::kPathDelim + kProductName + platform::kPathDelim;
+}
 
 void InitAppFolders(const std::string& DataPath) {
   g_application_folder = g_application_folder_override.empty()

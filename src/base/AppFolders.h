@@ -6,6 +6,10 @@
 // Records the application folder and sets and creates the data folder.
 void InitAppFolders(const std::string& DataPath);
 
+// Where every program of the product keeps what it writes: the shared
+// documents folder + the product's name, with a trailing separator.
+std::string ProductDataFolder();
+
 // The executable's folder, with a trailing separator.
 const std::string& ApplicationFolder();
 // The data folder, with a trailing separator; empty before InitAppFolders.

@@ -25,6 +25,8 @@ std::uint32_t TPipeServer::Create() {
   return FStartEvent.OpenOrCreate(FStartEventName);
 }
 
+std::uint32_t TPipeServer::CreatePipeOnly() { return FPipe.Create(FPipeName); }
+
 std::uint32_t TPipeServer::SignalStart() { return FStartEvent.Set(); }
 
 std::uint32_t TPipeServer::WaitForClient(int TimeoutMs) { return FPipe.WaitForClient(TimeoutMs); }
@@ -35,8 +37,9 @@ std::uint32_t TPipeServer::SendQueries(int Count) {
   return SendBlock(block);
 }
 
-std::uint32_t TPipeServer::SendBlock(const std::string& Bytes) {
-  return FPipe.Write(Bytes.data(), static_cast<std::uint32_t>(Bytes.size()), kSendTimeoutMs);
+std::uint32_t TPipeServer::SendBlock(const std::string& Bytes, int TimeoutMs) {
+  return FPipe.Write(Bytes.data(), static_cast<std::uint32_t>(Bytes.size()),
+                     TimeoutMs < 0 ? kSendTimeoutMs : TimeoutMs);
 }
 
 std::uint32_t TPipeServer::ReadRecords(std::size_t Count, int TimeoutMs,
@@ -66,5 +69,22 @@ std::uint32_t TPipeServer::ReadBytes(std::size_t Count, int TimeoutMs, std::stri
   FReceived.erase(0, Count);
   return 0;
 }
+
+std::uint32_t TPipeServer::Receive(int TimeoutMs, std::uint32_t MaxPayload,
+                                   std::vector<TPipeRecord>& Out, bool& Malformed) {
+  const std::uint32_t error = FPipe.Read(FReceived, kReadSize, TimeoutMs);
+  if (error != 0 && error != platform::PipeTimedOut()) return error;
+  for (TPipeRecord& record : TakePipeRecords(FReceived, MaxPayload, &Malformed))
+    Out.push_back(std::move(record));
+  return 0;
+}
+
+void TPipeServer::Disconnect() {
+  FPipe.Disconnect();
+  FReceived.clear();
+  FRecords.clear();
+}
+
+std::uint32_t TPipeServer::ResetStart() { return FStartEvent.Reset(); }
 
 void TPipeServer::ClosePipe() { FPipe.Close(); }

@@ -70,6 +70,10 @@ bool WriteNewFile(const std::string& path, std::string_view bytes);
 
 bool DeleteFileAt(const std::string& path);
 
+// Gives the file a new name in the same file system, failing (and leaving
+// both names as they are) when `to` exists already.
+bool RenameFileNoReplace(const std::string& from, const std::string& to);
+
 struct DirEntry {
   std::string name;
   bool is_directory = false;

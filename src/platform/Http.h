@@ -60,4 +60,9 @@ class InternetRequest {
   std::unique_ptr<State> state_;
 };
 
+// Tells running programs that the Internet settings have changed, so that
+// they read them again (WinINet: INTERNET_OPTION_SETTINGS_CHANGED, then
+// INTERNET_OPTION_REFRESH). 0 or the error; nothing to do natively.
+std::uint32_t AnnounceInternetSettingsChanged();
+
 }  // namespace platform

@@ -24,6 +24,8 @@ std::uint32_t PipeIoPending();
 std::uint32_t PipeTimedOut();
 // The other end is gone (ERROR_BROKEN_PIPE).
 std::uint32_t PipeBroken();
+// Opening failed because another client is connected (ERROR_PIPE_BUSY).
+std::uint32_t PipeBusy();
 
 // The client's end, opened for overlapped I/O: one read (on the reading
 // thread) and one write (on another thread) may be in flight at once, each
@@ -62,8 +64,12 @@ class PipeClientEnd {
   std::unique_ptr<State> state_;
 };
 
-// The owner's end: one instance of the pipe for one client (the service
-// stand-in and the tests).
+// The owner's end: one instance of the pipe, for one client at a time. The
+// name belongs to the owner from Create to Close, also while a client is
+// connected and between clients: nobody else can create the pipe then. A
+// second client trying to open it while one is connected is told the pipe
+// is busy (Windows: ERROR_PIPE_BUSY; POSIX: EBUSY, the one waiting place of
+// the listener being taken by a placeholder connection of the owner's own).
 class PipeServerEnd {
  public:
   PipeServerEnd();
@@ -71,10 +77,18 @@ class PipeServerEnd {
   PipeServerEnd(const PipeServerEnd&) = delete;
   PipeServerEnd& operator=(const PipeServerEnd&) = delete;
 
-  // Creates the pipe; fails when another owner has it already.
+  // Creates the pipe; fails when another owner has it already (Windows:
+  // ERROR_ACCESS_DENIED; POSIX: EACCES).
   std::uint32_t Create(const std::string& name);
   // Waits up to timeout_ms (< 0: for ever) for the client to open it.
   std::uint32_t WaitForClient(int timeout_ms);
+  // Drops the connected client and keeps the name: the next WaitForClient
+  // takes the next client.
+  void Disconnect();
+  bool Connected() const;
+  // The process id of the connected client (Windows:
+  // GetNamedPipeClientProcessId; POSIX: SO_PEERCRED); 0 when unknown.
+  std::uint32_t ClientProcessId() const;
   // Appends what arrives, at most `max` bytes, waiting up to timeout_ms
   // (< 0: for ever). PipeBroken() once the client has closed its end.
   std::uint32_t Read(std::string& out, std::size_t max, int timeout_ms);

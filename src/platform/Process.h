@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class ChildProcess {
   // (Wine starting a Unix program): such a child can be neither waited for
   // nor stopped from here.
   bool Tracked() const { return tracked_; }
+  // The child's process id (0 without a tracked child).
+  std::uint32_t Id() const;
 
   // Waits up to `timeout_ms` (< 0: for ever); true when the child has ended.
   // True at once when there is no tracked child.
@@ -48,6 +51,48 @@ class ChildProcess {
   bool exited_ = true;
   int exit_code_ = -1;
 };
+
+// Another process, not necessarily a child, watched until it ends, and how
+// it ended. On Windows the process is opened when the watch starts
+// (SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION), so its exit code can
+// still be read after it has ended. On POSIX the exit status of a process
+// that is not one's child cannot be read: a process that called
+// RecordExitCodeOnNormalExit leaves its code in a file of its own at a
+// normal exit (exit() or a return from main), and a process that ended
+// without one (killed by a signal, crashed, _exit) has no known code.
+class ProcessWatch {
+ public:
+  ProcessWatch();
+  ~ProcessWatch();
+  ProcessWatch(const ProcessWatch&) = delete;
+  ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+  // Starts watching the process `pid`; 0, or the error (no such process).
+  std::uint32_t Open(std::uint32_t pid);
+  bool IsOpen() const;
+  std::uint32_t Pid() const;
+  // Waits up to `timeout_ms` (0: only looks); true once the process has
+  // ended (true at once when nothing is watched).
+  bool WaitForExit(int timeout_ms);
+  // After WaitForExit said so: the process's exit code, or -1 when it is
+  // not known (see above).
+  std::int64_t ExitCode();
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// This process's id.
+std::uint32_t CurrentProcessId();
+
+// From now on a normal exit of this process leaves its exit code where a
+// ProcessWatch of another process finds it (POSIX: a file
+// "nimbra-exit.<pid>" in $NIMBRA_NAMED_OBJECTS, default /dev/shm, holding
+// the process's start time and its code). Once per process; no effect on
+// Windows, where the system keeps the code.
+void RecordExitCodeOnNormalExit();
 
 // The value of an environment variable of this process ("" when unset).
 std::string EnvironmentValue(const std::string& name);

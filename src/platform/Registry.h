@@ -65,6 +65,9 @@ class RegKey {
   std::uint32_t SetString(const std::string& name, const std::string& value,
                           RegType type = RegType::String);
   std::uint32_t SetDWord(const std::string& name, std::uint32_t value);
+  // Writes a value of any type as Query gave it (text, dword or raw bytes),
+  // so that a value read earlier can be put back as it was.
+  std::uint32_t SetValue(const std::string& name, const RegValue& value);
   std::uint32_t DeleteValue(const std::string& name);
 
  private:

@@ -1,5 +1,10 @@
 nimbra_test(ProxyActivatorsTest LIBS nimbra_activators)
 nimbra_test(Registryx86x64Test LIBS nimbra_activators)
+# The proxy journal: plans, exact putting back, hostile journals. It writes
+# the Internet Settings (Wine's shared prefix on Windows), as the
+# activators' test and the address lookup's do.
+nimbra_test(ProxyJournalTest LIBS nimbra_activators)
+set_tests_properties(ProxyJournalTest PROPERTIES RESOURCE_LOCK InternetSettings)
 
 # ProxyRevert end to end: natively on a fake home folder; on Windows under
 # Wine in a prefix of its own, prepared with "wine reg add" and files below

@@ -39,7 +39,7 @@ if(NOT WIN32)
 endif()
 
 if(WIN32)
-  find_file(NIMBRA_OBFS4PROXY_EXE obfs4proxy.exe PATHS $ENV{NIMBRA_MINGW_DEPS}/bin
+  find_file(NIMBRA_OBFS4PROXY_EXE obfs4proxy.exe PATHS ${CMAKE_PREFIX_PATH} PATH_SUFFIXES bin
             NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
   if(NIMBRA_OBFS4PROXY_EXE)
     add_test(NAME Obfs4proxyWine

@@ -20,8 +20,10 @@ elseif(WIN32 AND TARGET torengine AND TARGET installer)
                    ${CMAKE_BINARY_DIR}/Nimbra-${PROJECT_VERSION}-setup.exe
                    $<TARGET_FILE_DIR:Nimbra> $<TARGET_FILE:ProxyRevert>
                    $<TARGET_FILE:torengine>
-                   ${CMAKE_CURRENT_BINARY_DIR}/installer-wine ${CMAKE_BINARY_DIR}/tools)
-  # Without a namespace of its own (not root) it shares the engine's ports.
+                   ${CMAKE_CURRENT_BINARY_DIR}/installer-wine ${CMAKE_BINARY_DIR}/tools
+                   $<TARGET_FILE:NimbraService>)
+  # Without a namespace of its own (not root) it shares the engine's ports
+  # and the endpoint's.
   set_tests_properties(InstallerWine PROPERTIES FIXTURES_REQUIRED nimbra_installer TIMEOUT 900
-                       RESOURCE_LOCK engine_ports)
+                       RESOURCE_LOCK "engine_ports;endpoint_port")
 endif()

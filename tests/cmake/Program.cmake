@@ -36,6 +36,17 @@ if(WIN32)
   set_tests_properties(NimbraWine PROPERTIES TIMEOUT 300 RESOURCE_LOCK engine_ports)
 endif()
 
+# Nimbra.exe started and ended from its tray menu ten times in a row, each
+# start reaching its window.
+if(WIN32)
+  add_test(NAME NimbraStartLoopWine
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/e2e/nimbra-start-loop-wine.sh
+                   ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
+                   ${CMAKE_BINARY_DIR}/nimbra-loop-wineprefix $<TARGET_FILE_DIR:Nimbra>
+                   ${CMAKE_BINARY_DIR}/tools ${CMAKE_CURRENT_BINARY_DIR}/nimbra-start-loop 10)
+  set_tests_properties(NimbraStartLoopWine PROPERTIES TIMEOUT 400 RESOURCE_LOCK engine_ports)
+endif()
+
 # Under Wine the tests share one registry: those that write the start-up
 # entry or the debug-mode key take turns (natively each has a file of its
 # own).

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The Debian package end to end, as root: a release build of its own makes
 # it with cpack; its Depends come from the binaries; dpkg -i puts ProxyRevert,
-# the two engine libraries, the manual page and the copyright in place;
-# the installed ProxyRevert switches a fake home's proxies off and the
-# libraries load with their export; dpkg -r leaves nothing of it behind.
+# nimbra-service, the two engine libraries, the manual pages and the
+# copyright in place; the installed ProxyRevert switches a fake home's
+# proxies off, the installed service starts (in a network namespace of its
+# own, for its endpoint's port), refuses a second start and ends on --stop,
+# and the libraries load with their export; dpkg -r leaves nothing of it
+# behind.
 #   deb-package.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1 work=$2
@@ -38,7 +41,7 @@ build="$work/build"
 rm -f "$build/CMakeCache.txt"
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNIMBRA_BUILD_TESTS=OFF \
   -DNIMBRA_SANITIZE=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$work/configure.txt"
-cmake --build "$build" -j2 --target ProxyRevert torengine torlauncher nimbra_man_pages \
+cmake --build "$build" -j2 --target ProxyRevert NimbraService torengine torlauncher nimbra_man_pages \
   >"$work/build.txt" || { tail -n 30 "$work/build.txt" >&2; fail "build failed"; }
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.txt") || { cat "$work/cpack.txt" >&2; fail "cpack failed"; }
@@ -57,9 +60,11 @@ done
 
 files=(
   /usr/bin/ProxyRevert
+  /usr/bin/nimbra-service
   /usr/lib/nimbra/torengine/anon.dll
   /usr/lib/nimbra/torlauncher/anon.dll
   /usr/share/man/man1/ProxyRevert.1.gz
+  /usr/share/man/man1/nimbra-service.1.gz
   /usr/share/doc/$package/copyright
 )
 listed=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
@@ -67,7 +72,7 @@ for file in "${files[@]}"; do
   grep -qx "$file" <<<"$listed" || fail "$file not in the package"
 done
 # Nothing outside the places a package of this system may use.
-! grep -Ev '^/$|^/usr/(|bin/|bin/ProxyRevert|lib/|lib/nimbra/.*|share/|share/man/.*|share/doc/.*)$' <<<"$listed" ||
+! grep -Ev '^/$|^/usr/(|bin/|bin/ProxyRevert|bin/nimbra-service|lib/|lib/nimbra/.*|share/|share/man/.*|share/doc/.*)$' <<<"$listed" ||
   fail "unexpected paths in the package"
 
 echo "== dpkg -i"
@@ -77,11 +82,15 @@ installed || fail "not installed"
 for file in "${files[@]}"; do
   [[ -f "$file" ]] || fail "$file missing after dpkg -i"
 done
-[[ -x /usr/bin/ProxyRevert ]] || fail "ProxyRevert is not executable"
-[[ "$(man -w ProxyRevert)" == /usr/share/man/man1/ProxyRevert.1.gz ]] || fail "man -w: $(man -w ProxyRevert)"
-warnings=$(zcat /usr/share/man/man1/ProxyRevert.1.gz | groff -man -ww -z 2>&1)
-[[ -z "$warnings" ]] || fail "the manual page has warnings: $warnings"
-grep -q '^\.SH EXIT STATUS' <<<"$(zcat /usr/share/man/man1/ProxyRevert.1.gz)" || fail "the manual page has no exit status"
+for program in ProxyRevert nimbra-service; do
+  [[ -x /usr/bin/$program ]] || fail "$program is not executable"
+  page=/usr/share/man/man1/$program.1.gz
+  [[ "$(man -w $program)" == "$page" ]] || fail "man -w: $(man -w $program)"
+  warnings=$(zcat "$page" | groff -man -ww -z 2>&1)
+  [[ -z "$warnings" ]] || fail "the manual page of $program has warnings: $warnings"
+  grep -q '^\.SH EXIT STATUS' <<<"$(zcat "$page")" || fail "the manual page of $program has no exit status"
+done
+grep -q 'License: BSL-1.0' "/usr/share/doc/$package/copyright" || fail "no Boost licence in the copyright"
 for library in /usr/lib/nimbra/torengine/anon.dll /usr/lib/nimbra/torlauncher/anon.dll; do
   ! ldd "$library" | grep -q 'not found' || fail "$library: $(ldd "$library")"
   python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1]).dll_start' "$library" ||
@@ -90,6 +99,27 @@ done
 
 echo "== the installed ProxyRevert on a fake home"
 "$source_dir/tests/e2e/proxyrevert-native.sh" /usr/bin/ProxyRevert "$work/run"
+
+echo "== the installed service on a fake home, in a network namespace of its own"
+home="$work/service-home"
+rm -rf "$home"
+mkdir -p "$home/named"
+# Logging on, so that the test sees when it listens.
+printf '[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Nimbra\\DebugMode]\n' >"$home/registry.reg"
+unshare -n env HOME="$home" XDG_DATA_HOME="$home/data" NIMBRA_REGISTRY_FILE="$home/registry.reg" \
+  NIMBRA_NAMED_OBJECTS="$home/named" NIMBRA_ERROR_BOX_FILE="$home/errorbox.txt" bash -c '
+  set -e
+  ip link set lo up
+  /usr/bin/nimbra-service & service=$!
+  for _ in $(seq 100); do
+    grep -q "Listening on the pipe" "$XDG_DATA_HOME/Nimbra/nimbra-service.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  rc=0; /usr/bin/nimbra-service >/dev/null 2>&1 || rc=$?
+  [[ $rc -eq 3 ]] || { echo "a second start ended with $rc"; exit 1; }
+  /usr/bin/nimbra-service --stop | grep -q "switched back and ended"
+  wait $service' || fail "the installed service did not start, refuse a second start and stop"
+grep -q 'already running' "$home/errorbox.txt" || fail "no message for the second start"
 
 echo "== dpkg -r"
 owned=$(dpkg -L "$package")

@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
 # The installer end to end in a fresh Wine prefix on a virtual display of its
 # own, inside a private onion network (as root; run-in-testnet.sh gives it
-# the network and a network namespace of its own):
+# the network and a network namespace of its own), for a user whose own
+# proxy is a corporate one (the system's, Opera's, Firefox's) from before:
 #  - a silent install puts every file in place, the label font in the Fonts
 #    folder and the registry, the Start-menu shortcuts and the uninstall entry
-#    with the version;
+#    with the version; NimbraService with its Run value and the Boost licence,
+#    and the service runs when setup has finished; a first install asks for
+#    the tutorial (FirstRun=1 in options.ini), an upgrade over it leaves the
+#    user's options.ini as it was and runs the new service;
 #  - the installed Nimbra.exe, with engine settings written first beside the
 #    installed engine library that name only the network's authorities,
-#    bootstraps the real engine to 100 percent: the companion-service
-#    stand-in hears "ready", the window shows the address from a local
-#    endpoint and its lamp is green. Not root, there is no network: the
-#    settings say "DisableNetwork 1" and the engine only answers on its
-#    control port;
-#  - with the system, Opera and Firefox proxied and Nimbra still running, a
-#    silent uninstall ends Nimbra, switches those proxies off and removes
-#    every file, shortcut, the Run value and the uninstall entry, and keeps
-#    the data folder.
-#   installer-wine.sh WINE_RUN PREFIX SETUP_EXE PROGRAM_DIR PROXYREVERT_EXE ENGINE_DLL WORK_DIR TOOLS_DIR
+#    bootstraps the real engine to 100 percent: the installed service hears
+#    "ready" and points every browser at its HTTP endpoint, and the window
+#    shows the address, looked up through that endpoint and the engine at a
+#    local server the network's exits reach; its lamp is green. Not root,
+#    there is no network: the settings say "DisableNetwork 1" and the engine
+#    only answers on its control port;
+#  - with Nimbra still running (and, as root, the browsers pointed at the
+#    endpoint), a silent uninstall ends Nimbra and the service, which puts
+#    the user's own proxies back byte for byte; a Firefox profile left
+#    pointing at the endpoint is switched off, and every file, shortcut,
+#    both Run values and the uninstall entry go; the data folder stays.
+#   installer-wine.sh WINE_RUN PREFIX SETUP_EXE PROGRAM_DIR PROXYREVERT_EXE ENGINE_DLL WORK_DIR TOOLS_DIR SERVICE_EXE
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 if [[ -z "${NIMBRA_TESTNET_DIR:-}" && $EUID -eq 0 ]]; then
@@ -25,7 +31,7 @@ if [[ -z "${NIMBRA_TESTNET_DIR:-}" && $EUID -eq 0 ]]; then
   exec "$here/../testnet/run-in-testnet.sh" --wineprefix "$2" "$7.testnet" "$0" "$@"
 fi
 source "$here/nimbra-wine-lib.sh"
-wine_run=$1 prefix=$2 setup=$3 program=$4 proxyrevert=$5 engine=$6 work=$7 tools=$8
+wine_run=$1 prefix=$2 setup=$3 program=$4 proxyrevert=$5 engine=$6 work=$7 tools=$8 service=$9
 fail() { echo "FAIL: $*" >&2; exit 1; }
 run() { "$wine_run" --prefix "$prefix" "$@"; }
 query() { run reg query "$@" 2>/dev/null | tr -d '\r' || true; }
@@ -61,10 +67,48 @@ fonts_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Nimbra'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 proxy_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+service_log="$data/NimbraService.exe.log"
+
+# The user's own proxies, from before Nimbra: they must survive it whole.
+appdata=$(ls -d "$drive"/users/*/AppData/Roaming | grep -v '/Public/' | head -n 1)
+opera_ini="$appdata/Opera/Opera/profile/opera6.ini"
+prefs="$appdata/Mozilla/Firefox/Profiles/abcd.default/prefs.js"
+left_prefs="$appdata/Mozilla/Firefox/Profiles/left.default/prefs.js"
+mkdir -p "$(dirname "$opera_ini")" "$(dirname "$prefs")" "$(dirname "$left_prefs")"
+run reg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null
+run reg add "$proxy_key" /v ProxyServer /t REG_SZ /d 'corp-proxy.example:8080' /f >/dev/null
+printf '[Proxy]\r\nUse HTTP=1\r\nHTTP server=corp-proxy.example:8080\r\n\r\n[User Prefs]\r\nLanguage=en\r\n' >"$opera_ini"
+printf 'user_pref("browser.startup.page", 3);\nuser_pref("network.proxy.type", 1);\nuser_pref("network.proxy.http", "corp-proxy.example");\nuser_pref("network.proxy.http_port", 8080);\n' >"$prefs"
+own_proxy() {
+  query "$proxy_key" | grep -E '^ +Proxy(Enable|Server) '
+  od -c "$opera_ini"
+  od -c "$prefs"
+}
+own_proxy >"$work/own-proxy.txt"
+
+# Waits until the service's log holds TEXT (an extended regular expression).
+service_log_has() {  # TEXT [SECONDS]
+  local _
+  for _ in $(seq $((${2:-60} * 10))); do
+    tr -d '\r' <"$service_log" 2>/dev/null | grep -Eq "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# A second start finds the running service on its control pipe and ends
+# with 3.
+service_runs() {
+  local rc=0
+  NIMBRA_ERROR_BOX_FILE="Z:$work/probe.txt" run "$windows_installed\\NimbraService.exe" || rc=$?
+  ((rc == 3))
+}
 
 echo "== silent install"
 run "$setup" /S || fail "setup ended with $?"
 cmp "$proxyrevert" "$installed/ProxyRevert.exe" || fail "ProxyRevert.exe not installed as built"
+cmp "$service" "$installed/NimbraService.exe" || fail "NimbraService.exe not installed as built"
+grep -q 'Boost Software License - Version 1.0' "$installed/Licenses/Boost/LICENSE_1_0.txt" ||
+  fail "no Boost licence beside the service"
 for file in Nimbra.exe LCDN-LICENSE.txt Help/Help.chm; do
   cmp "$program/$file" "$installed/$file" || fail "$file not installed as built"
 done
@@ -87,6 +131,33 @@ entry=$(query "$uninstall_key" /reg:32)
 grep -Eq '^ +DisplayVersion +REG_SZ +1\.4$' <<<"$entry" || fail "uninstall entry: $entry"
 grep -Eq '^ +UninstallString +REG_SZ +"C:\\Program Files \(x86\)\\Nimbra\\Uninstall\.exe"$' <<<"$entry" ||
   fail "uninstall entry: $entry"
+grep -Eq '^ +NimbraService +REG_SZ +"C:\\Program Files \(x86\)\\Nimbra\\NimbraService\.exe"$' <<<"$(query "$run_key" /v NimbraService)" ||
+  fail "no Run value for the service: $(query "$run_key")"
+service_log_has 'StatusServer: Listening on the pipe' || fail "the service did not start: $(cat "$service_log" 2>/dev/null)"
+service_runs || fail "the service does not run"
+[[ "$(tr -d '\r' <"$data/options.ini")" == $'[Options]\nFirstRun=1' ]] ||
+  fail "a first install asks for the tutorial: $(cat -A "$data/options.ini" 2>/dev/null)"
+
+echo "== an upgrade over it"
+# The user's options by now, without FirstRun: they stay as they are.
+printf '[Options]\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
+cp "$data/options.ini" "$work/options.before"
+before_upgrade=$(stat -c %s "$service_log")
+run "$setup" /S || fail "the upgrade ended with $?"
+cmp "$data/options.ini" "$work/options.before" || fail "the upgrade changed options.ini: $(cat -A "$data/options.ini")"
+tail -c +$((before_upgrade + 1)) "$service_log" | tr -d '\r' | grep -q 'asks the service to end' ||
+  fail "the upgrade did not stop the service"
+tail -c +$((before_upgrade + 1)) "$service_log" | tr -d '\r' | grep -q 'NimbraService: Ended' ||
+  fail "the old service did not end"
+# The new one logs its start after the old one's end.
+for _ in $(seq 300); do
+  tail -c +$((before_upgrade + 1)) "$service_log" | grep -q 'StatusServer: Listening on the pipe' && break
+  sleep 0.1
+done
+tail -c +$((before_upgrade + 1)) "$service_log" | grep -q 'StatusServer: Listening on the pipe' ||
+  fail "the upgraded service did not start"
+service_runs || fail "the service does not run after the upgrade"
+cmp "$service" "$installed/NimbraService.exe" || fail "NimbraService.exe not installed as built"
 
 echo "== the installed Nimbra.exe"
 # The engine's settings lie beside the library, and the host leaves existing
@@ -106,14 +177,20 @@ else
   grep -q '^DisableNetwork 1' "$installed/anon_settings" || fail "the settings would let the engine out"
 fi
 cp "$installed/anon_settings" "$work/anon_settings"
-printf '[Options]\r\nSwitchPeriod=30\r\n' >"$data/options.ini"
 address=192.0.2.77
-run "$tools/ipecho/ipecho.exe" --answer "$address" --count 20 >"$work/ipecho.txt" 2>&1 &
+# Once the browsers point at the endpoint, the lookup goes through it and
+# the engine: to the private network's service address, which its exits
+# reach (they never reach loopback).
+lookup_host=127.0.0.1
+[[ -n "${NIMBRA_TESTNET_DIR:-}" ]] && lookup_host=198.18.0.1
+run "$tools/ipecho/ipecho.exe" --bind "$lookup_host" --answer "$address" --count 20 >"$work/ipecho.txt" 2>&1 &
 ipecho=$!
 pids+=($ipecho)
-port=$(nimbra_endpoint_port "$work/ipecho.txt") || fail "no address endpoint: $(cat "$work/ipecho.txt")"
-export NIMBRA_IP_LOOKUP_URL="http://127.0.0.1:$port/scripts/whatismyip.php"
-export NIMBRA_IP_LOOKUP_DELAY_MS=500
+nimbra_wait_for "$work/ipecho.txt" "listening on" || fail "no address endpoint: $(cat "$work/ipecho.txt")"
+port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/ipecho.txt" | tr -d '\r')
+export NIMBRA_IP_LOOKUP_URL="http://$lookup_host:$port/scripts/whatismyip.php"
+# After the service has pointed the system proxy at the endpoint.
+export NIMBRA_IP_LOOKUP_DELAY_MS=6000
 run "$windows_installed\\Nimbra.exe" >"$work/nimbra.txt" 2>&1 &
 nimbra=$!
 pids+=($nimbra)
@@ -139,13 +216,16 @@ nimbra_main_window >/dev/null || fail "no Nimbra window"
 log="$data/Nimbra.exe.log"
 if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
   echo "== ready in the private network"
-  run "$tools/pipeservice/pipeservice.exe" --until-ready --blocks 1 --interval 1000 \
-    --wait 300000 >"$work/service.txt" 2>&1 || {
-    cat "$work/service.txt" >&2
+  service_log_has 'ActivationPolicy: Ready: pointing the browsers at the endpoint' 300 || {
+    tail -n 20 "$service_log" >&2 || true
     tail -n 20 "$installed/anon.dll.log" >&2 || true
     fail "the service saw no ready"
   }
-  grep -q 'answer: StatusReady' "$work/service.txt" || fail "no ready answer: $(cat "$work/service.txt")"
+  service_log_has 'ProxySwitch: Every browser points at the endpoint' || fail "not activated"
+  grep -Eq '^ +ProxyServer +REG_SZ +127\.0\.0\.1:35489$' <<<"$(query "$proxy_key")" ||
+    fail "the system proxy does not point at the endpoint: $(query "$proxy_key")"
+  grep -q '35489' "$prefs" || fail "Firefox does not point at the endpoint"
+  [[ -f "$data/ProxyJournal.dat" ]] || fail "no journal while activated"
   for _ in $(seq 300); do
     [[ "$(nimbra_label "$log")" == "$address" ]] && break
     sleep 0.2
@@ -166,15 +246,10 @@ cmp "$installed/anon_settings" "$work/anon_settings" || fail "the engine setting
 grep -Eiq 'Nimbra +REG_SZ +C:\\Program Files \(x86\)\\Nimbra\\Nimbra\.exe' <<<"$(query "$run_key" /v Nimbra)" ||
   fail "Nimbra wrote no Run value: $(query "$run_key")"
 
-echo "== proxies set, then a silent uninstall while Nimbra runs"
-appdata=$(ls -d "$drive"/users/*/AppData/Roaming | grep -v '/Public/' | head -n 1)
-opera_ini="$appdata/Opera/Opera/profile/opera6.ini"
-prefs="$appdata/Mozilla/Firefox/Profiles/abcd.default/prefs.js"
-mkdir -p "$(dirname "$opera_ini")" "$(dirname "$prefs")"
-run reg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null
-run reg add "$proxy_key" /v ProxyServer /t REG_SZ /d 'http=10.0.0.1:3128;https=10.0.0.2:443' /f >/dev/null
-printf '[Proxy]\r\nUse HTTP=1\r\nHTTP server=10.0.0.1:3128\r\n\r\n[User Prefs]\r\nLanguage=en\r\n' >"$opera_ini"
-printf 'user_pref("browser.startup.page", 3);\r\nuser_pref("network.proxy.type", 1);\r\nuser_pref("network.proxy.http", "10.0.0.1");\r\nuser_pref("network.proxy.http_port", 3128);\r\n' >"$prefs"
+echo "== a silent uninstall while Nimbra runs"
+# A profile left pointing at the endpoint by an earlier run that kept no
+# journal: the uninstall switches it off.
+printf 'user_pref("a", 1);\r\nuser_pref("network.proxy.type", 1);\r\nuser_pref("network.proxy.http", "127.0.0.1");\r\nuser_pref("network.proxy.http_port", 35489);\r\n' >"$left_prefs"
 export NIMBRA_ERROR_BOX_FILE="Z:$work/errorbox.txt"
 
 # The endpoint goes first: the wait for the uninstall below waits for every
@@ -187,22 +262,27 @@ timeout 180 env WINEPREFIX="$prefix" wineserver -w || fail "the uninstall did no
 ! kill -0 "$nimbra" 2>/dev/null || fail "Nimbra.exe still runs"
 [[ ! -e "$work/errorbox.txt" ]] || fail "ProxyRevert showed: $(cat "$work/errorbox.txt")"
 
-proxy=$(query "$proxy_key")
-grep -Eq '^ +ProxyEnable +REG_DWORD +0x0$' <<<"$proxy" || fail "system proxy: $proxy"
-grep -Eq '^ +ProxyServer +REG_SZ +$' <<<"$proxy" || fail "system proxy: $proxy"
-[[ "$(tr -d '\r' <"$opera_ini" | grep -c -E '^(Use HTTP=0|HTTP server=|Use HTTPS=0|HTTPS server=|Use Automatic Proxy Configuration=0)$')" == 5 ]] ||
-  fail "opera6.ini: $(cat -A "$opera_ini")"
-[[ "$(tr -d '\r' <"$prefs")" == 'user_pref("browser.startup.page", 3);' ]] || fail "prefs.js: $(cat -A "$prefs")"
+tr -d '\r' <"$service_log" | tail -n 5 | grep -q 'NimbraService: Ended' || fail "the service did not end"
+own_proxy >"$work/after-proxy.txt"
+diff "$work/own-proxy.txt" "$work/after-proxy.txt" >&2 || fail "the user's own proxy did not survive the uninstall"
+[[ "$(tr -d '\r' <"$left_prefs")" == 'user_pref("a", 1);' ]] || fail "the endpoint's prefs.js: $(cat -A "$left_prefs")"
+[[ ! -e "$data/ProxyJournal.dat" ]] || fail "the journal is left"
+if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
+  # The lookup was the endpoint's work.
+  grep -Eq 'Endpoint: Stopped after [1-9][0-9]* browser connections' "$service_log" ||
+    fail "the lookup did not go through the endpoint: $(grep 'Endpoint' "$service_log" | tail -n 3)"
+fi
 
 [[ ! -e "$installed" ]] || fail "left in the program folder: $(find "$installed")"
 [[ ! -e "$menu" ]] || fail "left in the Start menu: $(find "$menu")"
 [[ ! -e "$drive/windows/Fonts/LCDN.TTF" ]] || fail "the font file is left"
 ! exists "$fonts_key" /v 'LcdD (TrueType)' || fail "the font is still registered"
 ! exists "$run_key" /v Nimbra || fail "the Run value is left"
+! exists "$run_key" /v NimbraService || fail "the service's Run value is left"
 ! exists "$uninstall_key" /reg:32 || fail "the uninstall entry is left"
 [[ -f "$data/options.ini" && -f "$data/Nimbra.exe.log" ]] || fail "the data folder was not kept"
 if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
-  echo "PASS: installed, ready in the private network showing $address, uninstalled with every proxy off and the data folder kept"
+  echo "PASS: installed with its service, upgraded, ready in the private network showing $address through the endpoint, uninstalled with the user's own proxies back and the data folder kept"
 else
-  echo "PASS: installed, ran, uninstalled with every proxy off and the data folder kept"
+  echo "PASS: installed with its service, upgraded, ran, uninstalled with the user's own proxies kept and the data folder kept"
 fi

@@ -8,6 +8,9 @@
 # `run` starts a program in that prefix, and what the script adds to `pids`
 # ends on exit, after the prefix's Wine server.
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# xdotool, given up after 10 s: a query that meets a window going away can
+# wait on the X server for good.
+xdo() { timeout 10 xdotool "$@"; }
 run() { "$wine_run" --prefix "$prefix" "$@"; }
 pids=()
 nimbra_cleanup() {
@@ -149,8 +152,8 @@ nimbra_label() {  # LOG_FILE [all]
 # title).
 nimbra_main_window() {
   local id
-  for id in $(xdotool search --onlyvisible --name '^Nimbra$' 2>/dev/null); do
-    if [[ "$(xdotool getwindowgeometry --shell "$id")" == *$'WIDTH=330\n'* ]]; then
+  for id in $(xdo search --onlyvisible --name '^Nimbra$' 2>/dev/null); do
+    if [[ "$(xdo getwindowgeometry --shell "$id")" == *$'WIDTH=330\n'* ]]; then
       echo "$id"
       return 0
     fi
@@ -162,34 +165,51 @@ nimbra_main_window() {
 nimbra_lamp_green() {  # PNG
   local id X Y WIDTH HEIGHT SCREEN WINDOW rgb
   id=$(nimbra_main_window) || return 1
-  eval "$(xdotool getwindowgeometry --shell "$id")"
+  eval "$(xdo getwindowgeometry --shell "$id")"
   rgb=$(convert "$1" -crop "1x1+$((X + 305))+$((Y + 58))" +repage -depth 8 txt:- | tail -n 1 |
     sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3/' | tr -d '%')
   read -r -a rgb <<<"$rgb"
   ((${rgb[1]%.*} > 150 && ${rgb[0]%.*} < 120 && ${rgb[2]%.*} < 120))
 }
 
+# Whether Nimbra.exe shows a popup menu (a window of its own without a
+# title).
+nimbra_menu_shown() {
+  local id
+  for id in $(xdo search --onlyvisible --classname '^nimbra\.exe$' 2>/dev/null); do
+    [[ -z "$(xdo getwindowname "$id" 2>/dev/null)" ]] && return 0
+  done
+  return 1
+}
+
 # Ends Nimbra.exe as its user does: Exit, the tray menu's last item, then Yes
-# (the default button) to the question whether to lose anonymity.
+# (the default button) to the question whether to lose anonymity. Sets
+# nimbra_answered_ms to the time of the Yes (milliseconds since the epoch).
 nimbra_exit_from_tray() {  # PID
   local tray confirm X Y WIDTH HEIGHT SCREEN WINDOW
-  tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
+  tray=$(xdo search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
   [[ -n "$tray" ]] || { echo "no tray window" >&2; return 1; }
-  eval "$(xdotool getwindowgeometry --shell "$tray")"
-  xdotool mousemove $((X + 10)) $((Y + 10)) click 3
+  eval "$(xdo getwindowgeometry --shell "$tray")"
+  xdo mousemove $((X + 10)) $((Y + 10)) click 3
+  # The menu, or a second at least (a busy machine is slow to show it).
   sleep 1
-  xdotool key Up Return
+  for _ in $(seq 90); do
+    nimbra_menu_shown && break
+    sleep 0.1
+  done
+  xdo key Up Return
   for _ in $(seq 50); do
-    confirm=$(xdotool search --onlyvisible --name '^Confirm$' 2>/dev/null | head -n 1)
+    confirm=$(xdo search --onlyvisible --name '^Confirm$' 2>/dev/null | head -n 1)
     [[ -n "$confirm" ]] && break
     sleep 0.2
   done
   [[ -n "$confirm" ]] || { echo "Exit in the tray menu asked nothing" >&2; return 1; }
-  xdotool windowfocus --sync "$confirm"
-  xdotool key Return
-  for _ in $(seq 150); do
+  xdo windowfocus --sync "$confirm"
+  nimbra_answered_ms=$(date +%s%3N)
+  xdo key Return
+  for _ in $(seq 600); do
     kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.2
+    sleep 0.05
   done
   echo "Nimbra.exe did not end after Exit" >&2
   return 1

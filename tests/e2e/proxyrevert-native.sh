@@ -2,8 +2,9 @@
 # The native ProxyRevert end to end on a fake home folder: the registry
 # stand-in with the user's own proxy, Opera's opera6.ini below ~/.config and a
 # Firefox profile below ~/.mozilla/firefox; one run switches every proxy off
-# and exits 0. A prefs.js that cannot be read makes it exit 1 with the reason
-# on standard error.
+# and exits 0; with /uninstall only what points at Nimbra's endpoint goes
+# off and the user's own proxies stay. A prefs.js that cannot be read makes
+# it exit 1 with the reason on standard error.
 #   proxyrevert-native.sh PROXYREVERT WORK_DIR
 set -euo pipefail
 exe=$1 work=$2
@@ -31,6 +32,23 @@ grep -qx '"ProxyServer"=""' "$NIMBRA_REGISTRY_FILE" || fail "ProxyServer: $(cat 
   fail "opera6.ini: $(cat -A "$home/.config/opera/opera6.ini")"
 [[ "$(od -c <"$home/.mozilla/firefox/abcd.default/prefs.js")" == "$(printf 'user_pref("browser.startup.page", 3);\n' | od -c)" ]] ||
   fail "prefs.js: $(cat -A "$home/.mozilla/firefox/abcd.default/prefs.js")"
+
+# What the uninstaller runs: only what points at Nimbra's endpoint goes off.
+cat >"$NIMBRA_REGISTRY_FILE" <<'REG'
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+"ProxyEnable"=dword:00000001
+"ProxyServer"="corp-proxy.example:8080"
+REG
+corp_ini='[Proxy]\nUse HTTP=1\nHTTP server=corp-proxy.example:8080\n'
+printf "$corp_ini" >"$home/.config/opera/opera6.ini"
+printf 'user_pref("a", 1);\nuser_pref("network.proxy.http", "127.0.0.1");\nuser_pref("network.proxy.http_port", 35489);\n' >"$home/.mozilla/firefox/abcd.default/prefs.js"
+cp "$NIMBRA_REGISTRY_FILE" "$work/registry.before"
+"$exe" /uninstall || fail "exit code $? with /uninstall"
+cmp "$NIMBRA_REGISTRY_FILE" "$work/registry.before" || fail "/uninstall changed the user's own system proxy"
+[[ "$(od -c <"$home/.config/opera/opera6.ini")" == "$(printf "$corp_ini" | od -c)" ]] ||
+  fail "/uninstall changed the user's own Opera proxy"
+[[ "$(od -c <"$home/.mozilla/firefox/abcd.default/prefs.js")" == "$(printf 'user_pref("a", 1);\n' | od -c)" ]] ||
+  fail "/uninstall left the endpoint in prefs.js: $(cat -A "$home/.mozilla/firefox/abcd.default/prefs.js")"
 
 mkdir -p "$home/.mozilla/firefox/broken"
 ln -s nowhere "$home/.mozilla/firefox/broken/prefs.js"

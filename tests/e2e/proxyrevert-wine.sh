@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # ProxyRevert.exe end to end in a Wine prefix of its own: with the user's own
 # proxy in the system settings, two opera6.ini files and two Firefox profiles,
-# one run switches every proxy off and exits 0; with a read-only opera6.ini it
-# exits 1, says why through the error box seam and leaves Firefox alone.
+# one run switches every proxy off and exits 0; /uninstall switches off only
+# what points at Nimbra's endpoint; with a read-only opera6.ini it exits 1,
+# says why through the error box seam and leaves Firefox alone.
 #   proxyrevert-wine.sh WINE_RUN PREFIX PROXYREVERT_EXE WORK_DIR
 set -euo pipefail
 wine_run=$1 prefix=$2 exe=$3 work=$4
@@ -72,6 +73,21 @@ expect_reverted
 echo "== a second run changes nothing"
 run "$exe" || fail "second run failed"
 expect_reverted
+
+echo "== /uninstall: only what points at Nimbra's endpoint goes off"
+prepare
+run reg add "$key" /v ProxyServer /t REG_SZ /d 'corp-proxy.example:8080' /f >/dev/null
+before=$(run reg query "$key" | tr -d '\r')
+cp "$opera_ini" "$work/opera6.ini"
+printf 'user_pref("a", 1);\r\nuser_pref("network.proxy.http", "127.0.0.1");\r\nuser_pref("network.proxy.http_port", 35489);\r\n' >"$profiles/abcd.default/prefs.js"
+cp "$profiles/efgh.work/prefs.js" "$work/efgh.prefs.js"
+rc=0
+run "$exe" /uninstall || rc=$?
+[[ $rc -eq 0 ]] || fail "exit code $rc with /uninstall"
+[[ "$(run reg query "$key" | tr -d '\r')" == "$before" ]] || fail "/uninstall changed the user's own system proxy"
+cmp "$opera_ini" "$work/opera6.ini" || fail "/uninstall changed the user's own Opera proxy"
+cmp "$profiles/efgh.work/prefs.js" "$work/efgh.prefs.js" || fail "/uninstall changed the user's own Firefox proxy"
+expect_file "$profiles/abcd.default/prefs.js" 'user_pref("a", 1);\r\n'
 
 echo "== a read-only opera6.ini"
 prepare

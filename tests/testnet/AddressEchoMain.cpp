@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%u\n", listener.Port());
+  std::fflush(stdout);  // a file, not a terminal: the script waits for this line
   for (;;) {
     platform::TcpSocket peer;
     if (listener.Accept(peer, -1) != 0) continue;

@@ -145,7 +145,12 @@ grep -q "new bridge descriptor 'bridge'" "$client_dir/notice.log" ||
 service=$(cat "$network/service-address")
 "$echo_program" "$service" >"$work/echo-port" &
 echo_pid=$!
-for _ in $(seq 50); do [[ -s $work/echo-port ]] && break; sleep 0.1; done
+# A loaded machine may take a while to start it.
+for _ in $(seq 1200); do
+  [[ -s $work/echo-port ]] && break
+  kill -0 "$echo_pid" 2>/dev/null || break
+  sleep 0.1
+done
 port=$(head -n 1 "$work/echo-port")
 [[ $port =~ ^[0-9]+$ ]] || fail "the address echo did not start"
 # The first stream may meet a circuit that fails on the way; tor builds

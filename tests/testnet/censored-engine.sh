@@ -62,7 +62,11 @@ echo "== with the bridge stored in Nimbra's settings, behind the censor"
 "$echo_program" "$(cat "$network/service-address")" >"$work/echo-port" &
 echo_pid=$!
 # A loaded machine may take a while to start it.
-for _ in $(seq 300); do [[ -s $work/echo-port ]] && break; sleep 0.1; done
+for _ in $(seq 1200); do
+  [[ -s $work/echo-port ]] && break
+  kill -0 "$echo_pid" 2>/dev/null || break
+  sleep 0.1
+done
 service_port=$(head -n 1 "$work/echo-port")
 [[ $service_port =~ ^[0-9]+$ ]] || fail "the address echo did not start"
 "$censor" "$network" on  # counters from zero before the engine's first packet

@@ -1,7 +1,9 @@
 // ipecho: a local address-echo endpoint for demos of the address lookup.
-// Listens on 127.0.0.1 only and answers every GET with a fixed address and
-// CR LF, as the real endpoint answers with the caller's address.
-//   ipecho [--port N] [--answer TEXT] [--count N]
+// Listens on 127.0.0.1 (or another local address: a private network's
+// service address, which its exits reach) and answers every GET with a
+// fixed address and CR LF, as the real endpoint answers with the caller's
+// address.
+//   ipecho [--bind ADDRESS] [--port N] [--answer TEXT] [--count N]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,27 +14,31 @@
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int port = 0;
+  std::string bind = "127.0.0.1";
   std::string answer = "127.0.0.1";
   int count = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
-    if (arg == "--port") {
+    if (arg == "--bind") {
+      bind = argv[i + 1];
+    } else if (arg == "--port") {
       port = std::atoi(argv[i + 1]);
     } else if (arg == "--answer") {
       answer = argv[i + 1];
     } else if (arg == "--count") {
       count = std::atoi(argv[i + 1]);
     } else {
-      std::fprintf(stderr, "usage: ipecho [--port N] [--answer TEXT] [--count N]\n");
+      std::fprintf(stderr,
+                   "usage: ipecho [--bind ADDRESS] [--port N] [--answer TEXT] [--count N]\n");
       return 2;
     }
   }
   platform::TcpListener listener;
-  if (const std::uint32_t error = listener.Listen("127.0.0.1", static_cast<std::uint16_t>(port))) {
+  if (const std::uint32_t error = listener.Listen(bind, static_cast<std::uint16_t>(port))) {
     std::printf("ipecho: cannot listen: %s\n", SysErrorText(error).c_str());
     return 2;
   }
-  std::printf("ipecho: listening on 127.0.0.1:%u\n", listener.Port());
+  std::printf("ipecho: listening on %s:%u\n", bind.c_str(), listener.Port());
   for (int served = 0; served < count; ++served) {
     platform::TcpSocket peer;
     if (listener.Accept(peer, 120000) != 0) {

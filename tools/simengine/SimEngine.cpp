@@ -3,7 +3,8 @@
 // directory when the settings say "CookieAuthentication 1", else without
 // credentials; the bootstrap phase
 // climbing to 100 percent over a set time, new-circuit requests, shutdown)
-// and serves SOCKS5 CONNECT to 127.0.0.1 only. It never contacts any other
+// and serves SOCKS5 CONNECT (with or without a user name and password) to
+// 127.0.0.1 only. It never contacts any other
 // host. Settings beyond the engine's own:
 //   SimulatedBootstrapMs N          in the settings file, or
 //   NIMBRA_SIMENGINE_BOOTSTRAP_MS   in the environment (the file wins);
@@ -483,15 +484,26 @@ class SimulatedEngine {
   void ServeSocks(platform::TcpSocket& client) {
     Reader reader(client, stop_);
     std::string bytes;
-    // Greeting: version 5 and the offered methods; only "no authentication".
+    // Greeting: version 5 and the offered methods. A user name and password
+    // (RFC 1929) are taken as the engine takes them, to keep streams apart,
+    // and not checked; otherwise "no authentication".
     if (!reader.Bytes(2, bytes) || bytes[0] != 5) return;
     std::string methods;
     if (!reader.Bytes(static_cast<unsigned char>(bytes[1]), methods)) return;
-    if (methods.find('\0') == std::string::npos) {
+    if (methods.find('\x02') != std::string::npos) {
+      if (client.SendAll(std::string("\x05\x02", 2)) != 0) return;
+      std::string part;
+      if (!reader.Bytes(2, bytes) || bytes[0] != 1) return;
+      if (!reader.Bytes(static_cast<unsigned char>(bytes[1]), part)) return;  // user name
+      if (!reader.Bytes(1, bytes) || !reader.Bytes(static_cast<unsigned char>(bytes[0]), part))
+        return;  // password
+      if (client.SendAll(std::string("\x01\x00", 2)) != 0) return;
+    } else if (methods.find('\0') != std::string::npos) {
+      if (client.SendAll(std::string("\x05\x00", 2)) != 0) return;
+    } else {
       client.SendAll(std::string("\x05\xFF", 2));
       return;
     }
-    if (client.SendAll(std::string("\x05\x00", 2)) != 0) return;
 
     // Request: version, command, reserved, address type, address, port.
     if (!reader.Bytes(4, bytes) || bytes[0] != 5) return;

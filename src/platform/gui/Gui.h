@@ -240,7 +240,9 @@ struct WindowSpec {
   // pictures; their labels say their own reading order.)
   bool right_to_left = false;
   // Window message numbers delivered to WindowEvents::Message; the first
-  // instance's single-instance signal comes this way.
+  // instance's single-instance signal comes this way. Any program can send
+  // them: on Windows the same message arriving again before its event has
+  // run makes no second event, so a flood costs one.
   std::vector<std::uint32_t> messages;
 };
 
@@ -279,12 +281,14 @@ class Window {
 
   // A timer that ticks every `interval_ms` until killed; setting it again
   // restarts its countdown. Ticks arrive as WindowEvents::Timer(id), also
-  // inside modal loops.
+  // inside modal loops; only for timers set and not killed, and no more often
+  // than they tick, whatever other programs post to the window.
   virtual void SetTimer(int id, std::uint32_t interval_ms) = 0;
   virtual void KillTimer(int id) = 0;
 
   // A system-wide hot key (a stored shortcut). False when another program
-  // holds it or the system refuses.
+  // holds it or the system refuses. WindowEvents::HotKey comes only for ids
+  // registered here.
   virtual bool RegisterHotKey(int id, std::uint16_t shortcut) = 0;
   virtual void UnregisterHotKey(int id) = 0;
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -242,6 +243,15 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
 }
 
 bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RenameFileNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a second name, then the first one goes.
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
+}
 
 std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());

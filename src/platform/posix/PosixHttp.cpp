@@ -303,4 +303,7 @@ void InternetRequest::Close() {
 
 bool InternetRequest::IsOpen() const { return state_->easy != nullptr; }
 
+// libcurl reads the settings afresh for every request: nobody to tell.
+std::uint32_t AnnounceInternetSettingsChanged() { return 0; }
+
 }  // namespace platform

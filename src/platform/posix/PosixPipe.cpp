@@ -21,6 +21,8 @@
 #include <thread>
 
 #include "platform/Pipe.h"
+#include "platform/Process.h"
+#include "platform/posix/NamedObjects.h"
 
 namespace platform {
 
@@ -139,6 +141,7 @@ std::uint32_t ReceiveBlock(int fd, std::string& rest, std::size_t& rest_at, void
 std::uint32_t PipeIoPending() { return EINPROGRESS; }
 std::uint32_t PipeTimedOut() { return ETIMEDOUT; }
 std::uint32_t PipeBroken() { return EPIPE; }
+std::uint32_t PipeBusy() { return EBUSY; }
 
 // ---- client end
 
@@ -172,6 +175,8 @@ std::uint32_t PipeClientEnd::Open(const std::string& name) {
     return error;
   }
   state_->fd = fd;
+  // The owner learns from the exit code how this process ended.
+  RecordExitCodeOnNormalExit();
   return 0;
 }
 
@@ -229,9 +234,17 @@ void PipeClientEnd::Close() {
 
 // ---- server end
 
+// The listener holds the name for the owner's whole life. Its queue has
+// room for one waiting connection; while a client is connected, the owner
+// fills that room with a placeholder connection of its own, so that another
+// client's connect fails at once as busy. The placeholder is closed when
+// the client goes and, then dead, skipped by the next WaitForClient.
 struct PipeServerEnd::State {
   int listener = -1;
   int connection = -1;
+  int placeholder = -1;
+  sockaddr_un address{};
+  socklen_t address_length = 0;
 };
 
 PipeServerEnd::PipeServerEnd() : state_(std::make_unique<State>()) {}
@@ -239,13 +252,12 @@ PipeServerEnd::~PipeServerEnd() { Close(); }
 
 std::uint32_t PipeServerEnd::Create(const std::string& name) {
   Close();
-  sockaddr_un address;
-  socklen_t length = 0;
-  if (!PipeAddress(name, address, length)) return ENAMETOOLONG;
+  if (!PipeAddress(name, state_->address, state_->address_length)) return ENAMETOOLONG;
   state_->listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (state_->listener < 0) return Err();
-  if (bind(state_->listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      listen(state_->listener, kBacklog) != 0) {
+  if (bind(state_->listener, reinterpret_cast<sockaddr*>(&state_->address),
+           state_->address_length) != 0 ||
+      listen(state_->listener, 0) != 0) {
     // Another owner has the name (Windows: access denied to a second first
     // instance).
     const std::uint32_t error = errno == EADDRINUSE ? EACCES : Err();
@@ -255,16 +267,68 @@ std::uint32_t PipeServerEnd::Create(const std::string& name) {
   return 0;
 }
 
+namespace {
+
+// A connection whose other end closed before it was taken, with nothing
+// left to read: the owner's old placeholder, or a client that gave up.
+bool AlreadyGone(int fd) {
+  pollfd hang_up{fd, POLLIN | POLLRDHUP, 0};
+  if (poll(&hang_up, 1, 0) <= 0 || (hang_up.revents & (POLLHUP | POLLRDHUP)) == 0) return false;
+  char byte;
+  return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+}
+
+}  // namespace
+
 std::uint32_t PipeServerEnd::WaitForClient(int timeout_ms) {
   if (state_->connection >= 0) return 0;
   if (state_->listener < 0) return EBADF;
-  const std::uint32_t waited = WaitReady(state_->listener, POLLIN, -1, timeout_ms);
-  if (waited != 0) return waited;
-  state_->connection = accept4(state_->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (state_->connection < 0) return Err();
-  // One instance: while it is taken, nobody else gets in.
-  CloseFd(state_->listener);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int wait_ms = timeout_ms;
+    if (timeout_ms >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    const std::uint32_t waited = WaitReady(state_->listener, POLLIN, -1, wait_ms);
+    if (waited != 0) return waited;
+    const int fd = accept4(state_->listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) continue;
+      return Err();
+    }
+    if (AlreadyGone(fd)) {
+      close(fd);
+      continue;
+    }
+    state_->connection = fd;
+    break;
+  }
+  // The one waiting place: taken by the owner while the client stays.
+  state_->placeholder = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (state_->placeholder >= 0 &&
+      connect(state_->placeholder, reinterpret_cast<sockaddr*>(&state_->address),
+              state_->address_length) != 0) {
+    // Another client is waiting there already: it keeps the place.
+    CloseFd(state_->placeholder);
+  }
   return 0;
+}
+
+void PipeServerEnd::Disconnect() {
+  CloseFd(state_->connection);
+  CloseFd(state_->placeholder);
+}
+
+bool PipeServerEnd::Connected() const { return state_->connection >= 0; }
+
+std::uint32_t PipeServerEnd::ClientProcessId() const {
+  if (state_->connection < 0) return 0;
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (getsockopt(state_->connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return 0;
+  return credentials.pid > 0 ? static_cast<std::uint32_t>(credentials.pid) : 0;
 }
 
 std::uint32_t PipeServerEnd::Read(std::string& out, std::size_t max, int timeout_ms) {
@@ -289,6 +353,7 @@ std::uint32_t PipeServerEnd::Write(const void* data, std::uint32_t size, int tim
 
 void PipeServerEnd::Close() {
   CloseFd(state_->connection);
+  CloseFd(state_->placeholder);
   CloseFd(state_->listener);
 }
 
@@ -298,10 +363,7 @@ bool PipeServerEnd::IsOpen() const { return state_->listener >= 0 || state_->con
 
 namespace {
 
-std::string NamedObjectFolder() {
-  const char* folder = std::getenv("NIMBRA_NAMED_OBJECTS");
-  return folder != nullptr && *folder != 0 ? folder : "/dev/shm";
-}
+using posix::NamedObjectFolder;
 
 // How often a waiter looks at the word.
 constexpr int kEventPollMs = 5;

@@ -7,9 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <string>
 
+#include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/posix/NamedObjects.h"
 
 namespace platform {
 
@@ -82,6 +87,10 @@ std::uint32_t ChildProcess::Start(const std::string& program,
   return 0;
 }
 
+std::uint32_t ChildProcess::Id() const {
+  return tracked_ ? static_cast<std::uint32_t>(process_) : 0;
+}
+
 bool ChildProcess::WaitForExit(int timeout_ms) {
   if (!tracked_ || exited_) return true;
   const pid_t pid = static_cast<pid_t>(process_);
@@ -111,6 +120,128 @@ void ChildProcess::Kill() {
   if (!tracked_ || exited_) return;
   kill(static_cast<pid_t>(process_), SIGKILL);
   WaitForExit(-1);
+}
+
+// ---- watching another process
+
+namespace {
+
+// The start time of process `pid` (clock ticks since boot, field 22 of
+// /proc/<pid>/stat), which tells it from a later process of the same id;
+// false when there is no such process. `ended` is set for a zombie.
+bool ReadProcessStart(pid_t pid, unsigned long long& start, bool& ended) {
+  const auto stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat) return false;
+  // The name in parentheses may hold blanks and parentheses itself.
+  const std::size_t close = stat->rfind(')');
+  if (close == std::string::npos || close + 2 >= stat->size()) return false;
+  const std::string rest = stat->substr(close + 2);
+  ended = rest[0] == 'Z' || rest[0] == 'X';
+  std::size_t at = 0;
+  for (int field = 3; field < 22; ++field) {
+    at = rest.find(' ', at);
+    if (at == std::string::npos) return false;
+    ++at;
+  }
+  char* end = nullptr;
+  start = std::strtoull(rest.c_str() + at, &end, 10);
+  return end != rest.c_str() + at;
+}
+
+std::string ExitRecordPath(pid_t pid) {
+  return posix::NamedObjectFolder() + "/nimbra-exit." + std::to_string(pid);
+}
+
+std::once_flag g_exit_record_once;
+unsigned long long g_own_start = 0;
+// Made when recording starts: nothing is allocated at exit.
+char g_exit_record_path[4096];
+char g_exit_record_temp[4096 + 16];
+
+void WriteExitRecord(int status, void*) {
+  char line[64];
+  const int length = std::snprintf(line, sizeof line, "%llu %d\n", g_own_start, status & 0xFF);
+  const int fd =
+      open(g_exit_record_temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return;
+  const bool written = length > 0 && write(fd, line, static_cast<std::size_t>(length)) == length;
+  close(fd);
+  // Whole or not at all: the reader never sees half a record.
+  if (written) rename(g_exit_record_temp, g_exit_record_path);
+}
+
+}  // namespace
+
+struct ProcessWatch::State {
+  pid_t pid = 0;
+  unsigned long long start = 0;
+  bool ended = false;
+};
+
+ProcessWatch::ProcessWatch() : state_(std::make_unique<State>()) {}
+ProcessWatch::~ProcessWatch() = default;
+
+std::uint32_t ProcessWatch::Open(std::uint32_t pid) {
+  Close();
+  unsigned long long start = 0;
+  bool ended = false;
+  if (pid == 0 || !ReadProcessStart(static_cast<pid_t>(pid), start, ended)) return ESRCH;
+  state_->pid = static_cast<pid_t>(pid);
+  state_->start = start;
+  state_->ended = ended;
+  return 0;
+}
+
+bool ProcessWatch::IsOpen() const { return state_->pid != 0; }
+
+std::uint32_t ProcessWatch::Pid() const { return static_cast<std::uint32_t>(state_->pid); }
+
+bool ProcessWatch::WaitForExit(int timeout_ms) {
+  if (state_->pid == 0 || state_->ended) return true;
+  int waited = 0;
+  for (;;) {
+    unsigned long long start = 0;
+    bool zombie = false;
+    if (!ReadProcessStart(state_->pid, start, zombie) || start != state_->start || zombie) {
+      state_->ended = true;
+      return true;
+    }
+    if (timeout_ms >= 0 && waited >= timeout_ms) return false;
+    SleepMs(10);
+    waited += 10;
+  }
+}
+
+std::int64_t ProcessWatch::ExitCode() {
+  if (state_->pid == 0 || !state_->ended) return -1;
+  const std::string path = ExitRecordPath(state_->pid);
+  const auto record = ReadWholeFile(path);
+  if (!record) return -1;
+  unsigned long long start = 0;
+  int code = -1;
+  if (std::sscanf(record->c_str(), "%llu %d", &start, &code) != 2 || start != state_->start) {
+    return -1;  // an earlier process's, of the same id
+  }
+  DeleteFileAt(path);
+  return code;
+}
+
+void ProcessWatch::Close() { *state_ = State{}; }
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+void RecordExitCodeOnNormalExit() {
+  std::call_once(g_exit_record_once, [] {
+    bool ended = false;
+    if (!ReadProcessStart(getpid(), g_own_start, ended)) return;
+    const std::string path = ExitRecordPath(getpid());
+    if (path.size() >= sizeof g_exit_record_path) return;
+    std::snprintf(g_exit_record_path, sizeof g_exit_record_path, "%s", path.c_str());
+    std::snprintf(g_exit_record_temp, sizeof g_exit_record_temp, "%s.tmp", path.c_str());
+    // A record an earlier process of this id left is not this one's.
+    DeleteFileAt(path);
+    on_exit(WriteExitRecord, nullptr);
+  });
 }
 
 std::string EnvironmentValue(const std::string& name) {

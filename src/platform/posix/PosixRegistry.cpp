@@ -322,8 +322,8 @@ std::uint32_t RegKey::Query(const std::string& name, RegValue& out) const {
 }
 
 namespace {
-std::uint32_t SetValue(const std::string& full_path, std::uint32_t access, const std::string& name,
-                       const RegValue& data) {
+std::uint32_t StoreValue(const std::string& full_path, std::uint32_t access,
+                         const std::string& name, const RegValue& data) {
   if ((access & kKeySetValue) == 0) return EACCES;
   if (const std::uint32_t refused = internal::RegistryWriteRefusal(full_path, name)) return refused;
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -344,7 +344,7 @@ std::uint32_t RegKey::SetString(const std::string& name, const std::string& valu
   RegValue data;
   data.type = type == RegType::ExpandString ? RegType::ExpandString : RegType::String;
   data.text = value;
-  return SetValue(state_->full_path, state_->access, name, data);
+  return StoreValue(state_->full_path, state_->access, name, data);
 }
 
 std::uint32_t RegKey::SetDWord(const std::string& name, std::uint32_t value) {
@@ -352,7 +352,21 @@ std::uint32_t RegKey::SetDWord(const std::string& name, std::uint32_t value) {
   RegValue data;
   data.type = RegType::DWord;
   data.dword = value;
-  return SetValue(state_->full_path, state_->access, name, data);
+  return StoreValue(state_->full_path, state_->access, name, data);
+}
+
+std::uint32_t RegKey::SetValue(const std::string& name, const RegValue& value) {
+  if (!state_) return EBADF;
+  RegValue data;
+  data.type = value.type;
+  if (value.type == RegType::String || value.type == RegType::ExpandString) {
+    data.text = value.text;
+  } else if (value.type == RegType::DWord) {
+    data.dword = value.dword;
+  } else {
+    data.bytes = value.bytes;
+  }
+  return StoreValue(state_->full_path, state_->access, name, data);
 }
 
 std::uint32_t RegKey::DeleteValue(const std::string& name) {

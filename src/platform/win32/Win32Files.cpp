@@ -260,6 +260,10 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileW(W(path).c_str()) != 0; }
 
+bool RenameFileNoReplace(const std::string& from, const std::string& to) {
+  return MoveFileExW(W(from).c_str(), W(to).c_str(), 0) != 0;
+}
+
 std::optional<std::vector<DirEntry>> ListDirectory(const std::string& folder) {
   WIN32_FIND_DATAW data;
   const std::wstring pattern = W(IncludeTrailingDelimiter(folder) + "*.*");

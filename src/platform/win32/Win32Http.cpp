@@ -166,4 +166,16 @@ void InternetRequest::Close() {
 
 bool InternetRequest::IsOpen() const { return state_->handle != nullptr; }
 
+std::uint32_t AnnounceInternetSettingsChanged() {
+  const WinInet& library = Library();
+  if (library.error != 0) return library.error;
+  if (library.set_option == nullptr) return ERROR_PROC_NOT_FOUND;
+  // Running programs that use WinINet read the settings again.
+  if (!library.set_option(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0) ||
+      !library.set_option(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0)) {
+    return GetLastError();
+  }
+  return 0;
+}
+
 }  // namespace platform

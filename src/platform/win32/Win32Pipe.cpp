@@ -57,6 +57,7 @@ struct Overlapped {
 std::uint32_t PipeIoPending() { return ERROR_IO_PENDING; }
 std::uint32_t PipeTimedOut() { return WAIT_TIMEOUT; }
 std::uint32_t PipeBroken() { return ERROR_BROKEN_PIPE; }
+std::uint32_t PipeBusy() { return ERROR_PIPE_BUSY; }
 
 // ---- client end
 
@@ -137,6 +138,7 @@ void PipeClientEnd::Close() {
 struct PipeServerEnd::State {
   HANDLE pipe = INVALID_HANDLE_VALUE;
   Overlapped io;
+  bool connected = false;
 };
 
 PipeServerEnd::PipeServerEnd() : state_(std::make_unique<State>()) {}
@@ -154,12 +156,33 @@ std::uint32_t PipeServerEnd::Create(const std::string& name) {
 }
 
 std::uint32_t PipeServerEnd::WaitForClient(int timeout_ms) {
-  if (ConnectNamedPipe(state_->pipe, state_->io.Fresh())) return 0;
-  const DWORD error = GetLastError();
-  if (error == ERROR_PIPE_CONNECTED) return 0;
-  if (error != ERROR_IO_PENDING) return error;
-  DWORD ignored = 0;
-  return Complete(state_->pipe, state_->io.record, nullptr, Timeout(timeout_ms), ignored);
+  if (state_->connected) return 0;
+  std::uint32_t error = 0;
+  if (!ConnectNamedPipe(state_->pipe, state_->io.Fresh())) {
+    error = GetLastError();
+    if (error == ERROR_PIPE_CONNECTED) {
+      error = 0;
+    } else if (error == ERROR_IO_PENDING) {
+      DWORD ignored = 0;
+      error = Complete(state_->pipe, state_->io.record, nullptr, Timeout(timeout_ms), ignored);
+    }
+  }
+  state_->connected = error == 0;
+  return error;
+}
+
+void PipeServerEnd::Disconnect() {
+  // The instance stays the owner's: the next ConnectNamedPipe waits on it.
+  if (state_->pipe != INVALID_HANDLE_VALUE) DisconnectNamedPipe(state_->pipe);
+  state_->connected = false;
+}
+
+bool PipeServerEnd::Connected() const { return state_->connected; }
+
+std::uint32_t PipeServerEnd::ClientProcessId() const {
+  ULONG pid = 0;
+  if (!state_->connected || !GetNamedPipeClientProcessId(state_->pipe, &pid)) return 0;
+  return static_cast<std::uint32_t>(pid);
 }
 
 std::uint32_t PipeServerEnd::Read(std::string& out, std::size_t max, int timeout_ms) {
@@ -189,6 +212,7 @@ std::uint32_t PipeServerEnd::Write(const void* data, std::uint32_t size, int tim
 void PipeServerEnd::Close() {
   if (state_->pipe != INVALID_HANDLE_VALUE) CloseHandle(state_->pipe);
   state_->pipe = INVALID_HANDLE_VALUE;
+  state_->connected = false;
 }
 
 bool PipeServerEnd::IsOpen() const { return state_->pipe != INVALID_HANDLE_VALUE; }

@@ -100,6 +100,10 @@ std::uint32_t ChildProcess::Start(const std::string& program,
   return 0;
 }
 
+std::uint32_t ChildProcess::Id() const {
+  return tracked_ && process_ != 0 ? GetProcessId(H(process_)) : 0;
+}
+
 bool ChildProcess::WaitForExit(int timeout_ms) {
   if (!tracked_ || exited_) return true;
   const DWORD wait =
@@ -117,6 +121,55 @@ void ChildProcess::Kill() {
   WaitForExit(-1);
   exit_code_ = -1;
 }
+
+// ---- watching another process
+
+struct ProcessWatch::State {
+  HANDLE handle = nullptr;
+  DWORD pid = 0;
+  bool ended = false;
+};
+
+ProcessWatch::ProcessWatch() : state_(std::make_unique<State>()) {}
+ProcessWatch::~ProcessWatch() { Close(); }
+
+std::uint32_t ProcessWatch::Open(std::uint32_t pid) {
+  Close();
+  // Held from now on: the exit code stays readable after the process ends.
+  HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (handle == nullptr) return GetLastError();
+  state_->handle = handle;
+  state_->pid = pid;
+  return 0;
+}
+
+bool ProcessWatch::IsOpen() const { return state_->handle != nullptr; }
+
+std::uint32_t ProcessWatch::Pid() const { return state_->pid; }
+
+bool ProcessWatch::WaitForExit(int timeout_ms) {
+  if (state_->handle == nullptr || state_->ended) return true;
+  const DWORD wait = WaitForSingleObject(
+      state_->handle, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  state_->ended = wait == WAIT_OBJECT_0;
+  return state_->ended;
+}
+
+std::int64_t ProcessWatch::ExitCode() {
+  if (state_->handle == nullptr || !state_->ended) return -1;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(state_->handle, &code)) return -1;
+  return code;
+}
+
+void ProcessWatch::Close() {
+  if (state_->handle != nullptr) CloseHandle(state_->handle);
+  *state_ = State{};
+}
+
+std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+void RecordExitCodeOnNormalExit() {}
 
 std::string EnvironmentValue(const std::string& name) {
   const std::wstring name_w = W(name);

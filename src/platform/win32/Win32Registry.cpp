@@ -108,6 +108,18 @@ std::uint32_t RegKey::SetDWord(const std::string& name, std::uint32_t value) {
                                                    sizeof data));
 }
 
+std::uint32_t RegKey::SetValue(const std::string& name, const RegValue& value) {
+  if (value.type == RegType::String || value.type == RegType::ExpandString)
+    return SetString(name, value.text, value.type);
+  if (value.type == RegType::DWord) return SetDWord(name, value.dword);
+  if (!state_) return ERROR_INVALID_HANDLE;
+  if (const std::uint32_t refused = internal::RegistryWriteRefusal(state_->path, name))
+    return refused;
+  return static_cast<std::uint32_t>(RegSetValueExW(
+      state_->key, W(name).c_str(), 0, static_cast<DWORD>(value.type),
+      reinterpret_cast<const BYTE*>(value.bytes.data()), static_cast<DWORD>(value.bytes.size())));
+}
+
 std::uint32_t RegKey::DeleteValue(const std::string& name) {
   if (!state_) return ERROR_INVALID_HANDLE;
   return static_cast<std::uint32_t>(RegDeleteValueW(state_->key, W(name).c_str()));

@@ -579,9 +579,13 @@ HWND DialogKeysWindow() { return g_dialog_keys_window; }
 void DispatchOne(MSG& message) {
   HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
   Win32Window* window = root != nullptr ? Win32Window::FromHandle(root) : nullptr;
-  // DispatchMessageW calls a WM_TIMER's lParam as a timer procedure: we set
-  // none, so one that names code was posted by someone else.
-  if (window != nullptr && message.message == WM_TIMER && message.lParam != 0) return;
+  // DispatchMessageW calls a WM_TIMER's lParam as a timer procedure: our
+  // windows have none, so one that names code was posted by someone else.
+  // (The native controls' own timers are theirs to judge.)
+  if (window != nullptr && message.hwnd == root && message.message == WM_TIMER &&
+      message.lParam != 0) {
+    return;
+  }
   if (window != nullptr && message.hwnd != root) {
     if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
         window->PreviewKey(message)) {
