@@ -56,7 +56,7 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   ASSERT_FALSE(table.empty()) << "the program holds no DKLANG_CONSTS";
   TDKLang_Constants constants;
   constants.LoadFromBytes(table);
-  ASSERT_EQ(constants.Count(), 41);
+  ASSERT_EQ(constants.Count(), 42);
   EXPECT_EQ(constants.Item(0).Name, "After_closing_you_not_anonymous");
   EXPECT_LT(constants.IndexOfName("Starting_proxy"), constants.IndexOfName("Start_proxy"));
   EXPECT_EQ(constants.Item(constants.IndexOfName("Dont_show_me_again")).Value,
