@@ -19,7 +19,13 @@ function(nimbra_boost_license out)
     elseif(inside)
       # The paragraph's lines are indented by one blank; " ." is an empty line.
       if(NOT line MATCHES "^ ")
-        break()
+        if(text MATCHES "^Boost Software License - Version 1.0")
+          break()
+        endif()
+        # Not the licence's text (a files paragraph's licence name with a
+        # comment after it): look on.
+        set(inside OFF)
+        set(text "")
       elseif(line STREQUAL " .")
         string(APPEND text "\n")
       else()
