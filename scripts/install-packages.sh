@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick libx11-dev
+  # The windows' texts laid out natively against their boxes.
+  libfreetype-dev
   tor
   librsvg2-bin python3-fonttools fonts-dseg fonts-dejavu-core fp-utils
   # The translations under Wine: Chinese glyphs (DejaVu Sans has the Arabic

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "app/MainFormLangData.h"
@@ -55,7 +56,7 @@ TEST(DKLangConstantsTest, BuiltInTableHoldsTheEnglishTextsInCatalogueOrder) {
   ASSERT_FALSE(table.empty()) << "the program holds no DKLANG_CONSTS";
   TDKLang_Constants constants;
   constants.LoadFromBytes(table);
-  ASSERT_EQ(constants.Count(), 36);
+  ASSERT_EQ(constants.Count(), 42);
   EXPECT_EQ(constants.Item(0).Name, "After_closing_you_not_anonymous");
   EXPECT_LT(constants.IndexOfName("Starting_proxy"), constants.IndexOfName("Start_proxy"));
   EXPECT_EQ(constants.Item(constants.IndexOfName("Dont_show_me_again")).Value,
@@ -298,15 +299,25 @@ TEST(LangFileTest, ShippedTranslationsAreCompleteCanonicalAndFitTheEnglish) {
     }
     EXPECT_EQ(t.Constants().size(), static_cast<std::size_t>(constants.Count()))
         << "constants the catalogue does not know";
-    ASSERT_EQ(t.Sections().size(), 1u);
-    const TLangSection* section = t.FindSection(kNimbraMainFormName);
-    ASSERT_NE(section, nullptr);
-    for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
-      const std::string* translated = section->Find(text.ID);
-      EXPECT_TRUE(translated != nullptr && !translated->empty()) << text.ID << " " << text.Text;
+    // A section per translated window, each with every text of its design.
+    ASSERT_EQ(t.Sections().size(), TranslatedWindows().size());
+    for (const TLangWindowDesign* window : TranslatedWindows()) {
+      const TLangSection* section = t.FindSection(window->Name);
+      ASSERT_NE(section, nullptr) << window->Name;
+      for (const TLangDesignText& text : window->Texts) {
+        const std::string* translated = section->Find(text.ID);
+        EXPECT_TRUE(translated != nullptr && !translated->empty())
+            << window->Name << " " << text.ID << " " << text.Text;
+        // An accelerator the English has keeps one in the translation (not
+        // in scripts read right to left, whose dialogs do without).
+        if (translated != nullptr && text.Text.find('&') != std::string::npos &&
+            !LanguageReadsRightToLeft(static_cast<std::uint16_t>(id))) {
+          EXPECT_NE(translated->find('&'), std::string::npos) << window->Name << " " << text.ID;
+        }
+      }
+      EXPECT_EQ(section->Entries.size(), window->Texts.size())
+          << "entries " << window->Name << " does not have";
     }
-    EXPECT_EQ(section->Entries.size(), NimbraMainFormDesignTexts().size())
-        << "entries the main window does not have";
   }
   // Persian, Simplified Chinese, Arabic, Turkish, Spanish (modern sort),
   // German, French and Russian: a file the build failed to copy shows here.
@@ -340,6 +351,44 @@ TEST(LangFileTest, EveryShippedLanguageIsChosenAndShowsTheComposedTexts) {
 }
 
 // ---------------------------------------------------------------------------
+
+TEST(LangDataTest, EveryWindowDesignIsConsistent) {
+  std::set<std::string> names;
+  for (const TLangWindowDesign* window : TranslatedWindows()) {
+    SCOPED_TRACE(window->Name);
+    EXPECT_TRUE(names.insert(window->Name).second) << "two windows share a section";
+    const TLangCompEntry root = LoadLangData(window->LangData());
+    EXPECT_EQ(root.Name, window->Name);
+    std::set<std::int32_t> ids;
+    std::int32_t last = 0;
+    std::size_t listed = root.Props.size();
+    for (const TLangCompEntry& child : root.Children) listed += child.Props.size();
+    for (const TLangDesignText& text : window->Texts) {
+      EXPECT_GT(text.ID, last) << "IDs ascend";
+      last = text.ID;
+      EXPECT_FALSE(text.Text.empty()) << text.ID;
+      const bool component_known =
+          text.Component.empty() || std::find(window->Components.begin(), window->Components.end(),
+                                              text.Component) != window->Components.end();
+      EXPECT_TRUE(component_known) << text.ID << " names an unlisted " << text.Component;
+      EXPECT_EQ(window->Text(text.Component, text.Property), text.Text);
+    }
+    // Every text is in the stored list once.
+    EXPECT_EQ(listed, window->Texts.size());
+  }
+  EXPECT_THROW(NimbraMainFormDesign().Text("check", "Tooltip"), EDKLangError);
+}
+
+TEST(LangDataTest, RightToLeftLanguagesByPrimaryLanguage) {
+  // Arabic (Saudi Arabia, Egypt), Persian, Hebrew, Urdu.
+  for (std::uint16_t id : {1025, 3073, 1065, 1037, 1056}) {
+    EXPECT_TRUE(LanguageReadsRightToLeft(id)) << id;
+  }
+  // English, Russian, Chinese, Turkish, French, German, Spanish (modern).
+  for (std::uint16_t id : {1033, 1049, 2052, 1055, 1036, 1031, 3082}) {
+    EXPECT_FALSE(LanguageReadsRightToLeft(id)) << id;
+  }
+}
 
 TEST(LangDataTest, MainWindowListRoundTripsAndDamageIsRefused) {
   const std::string& data = NimbraMainFormLangData();
@@ -386,6 +435,9 @@ class FakeWindow : public TDKLangWindow {
   std::string Text(const std::string& component, const std::string& property) const {
     return GetPropertyText(component, property).value_or("<none>");
   }
+  void Translated(std::uint16_t language) override { translated.push_back(language); }
+  // The languages it was told its texts are in, in order.
+  std::vector<std::uint16_t> translated;
 
  private:
   std::map<std::pair<std::string, std::string>, std::string> texts_;
@@ -500,7 +552,9 @@ TEST_F(LanguageManagerTest, ControllerTranslatesItsWindow) {
   FakeWindow before;
   TDKLanguageController early(before, NimbraMainFormLangData(), &manager_);
   early.Loaded();
+  EXPECT_EQ(before.translated, std::vector<std::uint16_t>{1033}) << "loaded in English";
   manager_.SetLanguageID(1049);
+  EXPECT_EQ(before.translated, (std::vector<std::uint16_t>{1033, 1049}));
   EXPECT_EQ(before.Text("Proxy_Address", "Caption"), "Адрес");
   EXPECT_EQ(before.Text("", "Caption"), "Заголовок");
   EXPECT_EQ(before.Text("Exit2", "Caption"), "Exit");  // not in the file: as designed
@@ -510,6 +564,7 @@ TEST_F(LanguageManagerTest, ControllerTranslatesItsWindow) {
   {
     TDKLanguageController late(after, NimbraMainFormLangData(), &manager_);
     late.Loaded();
+    EXPECT_EQ(after.translated, std::vector<std::uint16_t>{1049});
     EXPECT_EQ(after.Text("Options1", "Caption"), "Настройки...");
     EXPECT_EQ(after.Text("TrayIcon", "Hint"), "Nimbra");
   }

@@ -2,12 +2,19 @@
 // main window's translation, headless through the recording backend.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "app/ClosingForm.h"
 #include "app/InitFinal.h"
+#include "app/MainFormLangData.h"
 #include "app/MainFormUnit.h"
 #include "app/MenuForm.h"
 #include "app/OptionsFormUnit.h"
+#include "app/TutorialForm.h"
 #include "base/AppFolders.h"
 #include "base/Logger.h"
 #include "base/OptionsUnit.h"
@@ -15,6 +22,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "platform/gui/recording/RecordingGui.h"
 #include "support/SkinFixture.h"
 #include "support/TestSupport.h"
@@ -148,8 +156,169 @@ TEST_F(SkinnedWindowsTest, ImageButtonsShowHoverAndPressedPicturesThenTheBackgro
   EXPECT_EQ(check.Shown(), nullptr) << "moving away shows the background again";
   const std::string described = Main().Describe();
   EXPECT_NE(described.find("bitmap res\\Main.jpg at 0,0"), std::string::npos) << described;
-  EXPECT_NE(described.find("text \"Anonymity OFF\" in 26,64 229x27 LcdD 24 #4F4F4F rtl"),
-            std::string::npos);
+  EXPECT_NE(described.find("text \"Anonymity OFF\" in 26,64 229x27 LcdD 24 #4F4F4F\n"),
+            std::string::npos)
+      << described;
+}
+
+TEST_F(SkinnedWindowsTest, CaptionsFollowTheButtonsLooksAndStates) {
+  Create();
+  Form().Show();
+  // Drawn over the background at rest, over the hover and pressed pictures
+  // in their colours, a pixel lower while pressed.
+  auto caption_line = [&](const std::string& text) {
+    const std::string described = Main().Describe();
+    const std::size_t at = described.find("text \"" + text + "\"");
+    return at == std::string::npos ? std::string("<none>")
+                                   : described.substr(at, described.find('\n', at) - at);
+  };
+  EXPECT_EQ(caption_line("Check"),
+            "text \"Check\" in 274,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
+  const gui::Point over{Form().check.Bounds.left + 5, Form().check.Bounds.top + 5};
+  gui_.MoveMouse(Main(), over);
+  EXPECT_EQ(caption_line("Check"),
+            "text \"Check\" in 274,113 40x29 Tahoma 10 bold #FFFFFF centre middle");
+  gui_.Press(Main(), over);
+  EXPECT_EQ(caption_line("Check"),
+            "text \"Check\" in 274,114 40x29 Tahoma 10 bold #9FE9D9 centre middle");
+  gui_.Release(Main(), over);
+  gui_.MoveMouse(Main(), {5, 5});
+
+  // Start and Stop follow the state; Auto stays pressed in while on.
+  EXPECT_NE(caption_line("Start"), "<none>");
+  Click(Main(), Form().ToggleAutoSwitchImage);
+  gui_.MoveMouse(Main(), {5, 5});
+  EXPECT_TRUE(Form().Started());
+  EXPECT_EQ(caption_line("Start"), "<none>");
+  EXPECT_EQ(caption_line("Stop"),
+            "text \"Stop\" in 147,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
+  EXPECT_EQ(caption_line("Auto"),
+            "text \"Auto\" in 211,114 40x29 Tahoma 10 bold #9FE9D9 centre middle");
+  Click(Main(), Form().ToggleAutoSwitchImage);
+  gui_.MoveMouse(Main(), {5, 5});
+  EXPECT_EQ(caption_line("Auto"),
+            "text \"Auto\" in 211,113 40x29 Tahoma 10 bold #E6EBF2 centre middle");
+}
+
+TEST_F(SkinnedWindowsTest, EveryWindowShowsItsDesignTextsInEnglish) {
+  Create();
+  // What the template hands translators is what the windows show.
+  const std::map<std::string, const TSkinForm*> forms = {
+      {kNimbraMainFormName, &windows_->Main()},
+      {kMenuFormName, &windows_->Menu()},
+      {kOptionsFormName, &windows_->Options()},
+      {kClosingFormName, &windows_->Closing()},
+      {kTutorialFormName, &windows_->Tutorial()}};
+  ASSERT_EQ(forms.size(), TranslatedWindows().size());
+  for (const TLangWindowDesign* design : TranslatedWindows()) {
+    const auto form = forms.find(design->Name);
+    ASSERT_NE(form, forms.end()) << design->Name;
+    for (const TLangDesignText& text : design->Texts) {
+      EXPECT_EQ(form->second->GetPropertyText(text.Component, text.Property).value_or("<none>"),
+                text.Text)
+          << design->Name << " " << text.ID << " " << text.Component << "." << text.Property;
+    }
+  }
+}
+
+TEST_F(SkinnedWindowsTest, EveryShippedLanguageTranslatesEveryWindowInItsReadingOrder) {
+  const std::string folder = platform::ExtractFilePath(platform::ExecutablePath());
+  ASSERT_GE(LangManager().ScanForLangFiles(folder, "*.lng", false), 8);
+  for (std::uint16_t id : LangManager().LanguageIDs()) {
+    SCOPED_TRACE(id);
+    const TLangTranslation file =
+        TLangTranslation::LoadFromFile(*LangManager().LanguageFile(id), false);
+    LangManager().SetLanguageID(id);
+    Create();
+    const std::map<std::string, const TSkinForm*> forms = {
+        {kNimbraMainFormName, &windows_->Main()},
+        {kMenuFormName, &windows_->Menu()},
+        {kOptionsFormName, &windows_->Options()},
+        {kClosingFormName, &windows_->Closing()},
+        {kTutorialFormName, &windows_->Tutorial()}};
+    for (const TLangWindowDesign* design : TranslatedWindows()) {
+      const TLangSection* section = file.FindSection(design->Name);
+      ASSERT_NE(section, nullptr);
+      const TSkinForm& form = *forms.at(design->Name);
+      for (const TLangDesignText& text : design->Texts) {
+        EXPECT_EQ(form.GetPropertyText(text.Component, text.Property).value_or("<none>"),
+                  *section->Find(text.ID))
+            << design->Name << " " << text.ID;
+      }
+    }
+    EXPECT_EQ(Form().ToggleAnonimityImage.Caption, *file.FindConstant("Button_start"));
+
+    // Persian and Arabic read right to left: the dialogs are mirrored, the
+    // labels read so, the hot keys' rows swap sides, the tray menu too.
+    const bool rtl = id == 1065 || id == 1025;
+    EXPECT_EQ(Options().Describe().find(" mirrored") != std::string::npos, rtl);
+    EXPECT_EQ(gui_.FindWindow("TClosingForm")->Describe().find(" mirrored") != std::string::npos,
+              rtl);
+    EXPECT_EQ(Panel().Describe().find(" mirrored"), std::string::npos) << "skinned: not mirrored";
+    EXPECT_EQ(Form().Slogan.Style().right_to_left, rtl);
+    EXPECT_EQ(Form().Slogan.Style().align, rtl ? gui::TextAlign::Right : gui::TextAlign::Left);
+    EXPECT_EQ(Form().StartStopKey.Bounds.left, rtl ? 248 : 22);
+    EXPECT_EQ(Form().StartStopKeyText.Bounds.left, rtl ? 22 : 98);
+    EXPECT_EQ(MenuForm().TrayTip.Bounds.left, rtl ? 142 : 160);
+    EXPECT_EQ(MenuForm().TitleLabel.Style().align, gui::TextAlign::Left) << "keeps its side";
+    gui_.AnswerNextMenu(0);
+    gui_.TrayInput(gui::TrayEvent::RightClick);
+    EXPECT_EQ(gui_.Events().back().find("(rtl)") != std::string::npos, rtl) << gui_.Events().back();
+    windows_.reset();
+  }
+}
+
+TEST_F(SkinnedWindowsTest, TheStatusLabelKeepsOneFacePerLanguage) {
+  // The LCD face has printable ASCII but for a few signs, like the label
+  // font the program ships.
+  auto lcd_has = [](char32_t c) {
+    return c >= U' ' && c <= U'~' && c != U'#' && c != U';' && c != U'[' && c != U']' &&
+           c != U'{' && c != U'}';
+  };
+  gui_.SetFaceCoverage("LcdD", lcd_has);
+  auto drawable = [&](const std::string& text) {
+    const std::u16string units = platform::Utf8ToUtf16(text);
+    return std::all_of(units.begin(), units.end(), [&](char16_t c) { return lcd_has(c); });
+  };
+  class SteppingEngine : public TEngineControl {
+   public:
+    void StartTor() override {}
+    void StopTor() override {}
+    int GetProgressStatus() override { return progress; }
+    bool SendNewNym() override { return false; }
+    int progress = 0;
+  } engine;
+  seams_.StartAddressLookup = [](TIPFoundEvent found) { found("203.0.113.42"); };
+  std::set<std::string> faces_seen;
+  LangManager().ScanForLangFiles(platform::ExtractFilePath(platform::ExecutablePath()), "*.lng",
+                                 false);
+  std::vector<std::uint16_t> ids = LangManager().LanguageIDs();
+  ids.push_back(1033);
+  for (std::uint16_t id : ids) {
+    SCOPED_TRACE(id);
+    LangManager().SetLanguageID(id);
+    windows_ = std::make_unique<TProgramWindows>(seams_, engine);
+    TNimbraMainForm& form = windows_->Main();
+    const bool lcd =
+        drawable(CatalogueText("Anonymity_OFF")) && drawable(CatalogueText("Retirieving_ip")) &&
+        drawable(CatalogueText("Starting_proxy", {100})) && drawable(form.Proxy_Address.Caption());
+    std::set<std::string> faces;
+    form.Show();
+    faces.insert(form.Proxy_Address.Font.face);
+    engine.progress = 40;
+    form.SetStarted(true);
+    faces.insert(form.Proxy_Address.Font.face);
+    engine.progress = 100;
+    form.UpdateIndicator();
+    EXPECT_EQ(form.Proxy_Address.Caption(), "203.0.113.42");
+    faces.insert(form.Proxy_Address.Font.face);
+    form.SetStarted(false);
+    faces.insert(form.Proxy_Address.Font.face);
+    EXPECT_EQ(faces, std::set<std::string>{lcd ? "LcdD" : "Tahoma"});
+    faces_seen.insert(faces.begin(), faces.end());
+    windows_.reset();
+  }
+  EXPECT_EQ(faces_seen.size(), 2u) << "some languages in each face";
 }
 
 TEST_F(SkinnedWindowsTest, HelpFromF1TheTrayAndThePanel) {

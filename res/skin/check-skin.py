@@ -1,15 +1,25 @@
 #!/usr/bin/python3
 """Checks the generated skin the way the program uses it: exact sizes,
 baseline JPEG, hover and pressed pictures that sit on their spot of the
-background, a light and empty display panel, a readable lamp, and an icon
-and help file of the right kind.
+background, a light and empty display panel, a readable lamp, an icon and
+help file of the right kind, and pictures without words (the program writes
+those in the window's language; the sources may draw only the product's
+name, numbers and key caps).
 
 usage: check-skin.py PICTURE_DIR ICON.ico HELP.chm
 """
 import os
+import re
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SVG_NS = "{http://www.w3.org/2000/svg}"
+# What a picture may spell out: the product's name, key caps, and numbers
+# (badges, a clock, an address, a question mark).
+DRAWN_TEXT = {"Nimbra", "Ctrl", "Shift", "S", "N", "?"}
 
 # name -> (width, height)
 SIZES = {
@@ -85,8 +95,24 @@ def luminance(rgb):
     return 0.299 * r + 0.587 * g + 0.114 * b
 
 
+def words_in_sources():
+    """Texts of the skin's SVG sources that are words a reader would need
+    in their own language."""
+    found = []
+    for name in sorted(os.listdir(HERE)):
+        if not name.endswith(".svg"):
+            continue
+        root = ElementTree.parse(os.path.join(HERE, name)).getroot()
+        for element in root.iter(SVG_NS + "text"):
+            text = "".join(element.itertext()).strip()
+            if text in DRAWN_TEXT or re.fullmatch(r"[0-9.:]+", text):
+                continue
+            found.append(f"{name}: draws the words {text!r}")
+    return found
+
+
 def check(picture_dir, icon_path, chm_path):
-    failures = []
+    failures = words_in_sources()
     pictures = {}
     for name, size in SIZES.items():
         path = os.path.join(picture_dir, name)

@@ -1,5 +1,7 @@
 #include "app/ClosingForm.h"
 
+#include "app/MainFormLangData.h"
+
 namespace {
 
 gui::WindowSpec ClosingFormSpec() {
@@ -19,17 +21,18 @@ constexpr int kTitleBarCloseResult = 2;
 
 }  // namespace
 
-TClosingForm::TClosingForm(gui::GuiSystem& Gui) : TSkinForm(Gui, "ClosingForm", ClosingFormSpec()) {
+TClosingForm::TClosingForm(gui::GuiSystem& Gui)
+    : TSkinForm(Gui, kClosingFormName, ClosingFormSpec()) {
   using gui::ControlKind;
-  AddControl(ControlKind::Text, Label3, {16, 16, 325, 33},
+  AddControl(ControlKind::Text, Label3, "Label3", {16, 16, 333, 33},
              "You are going to close Nimbra. Please, select one of the following actions:");
-  AddControl(ControlKind::Picture, Image2, {13, 61, 28, 23}, "");
-  AddControl(ControlKind::Picture, Image1, {13, 92, 28, 23}, "");
-  AddControl(ControlKind::Picture, Image3, {13, 120, 28, 23}, "");
+  AddControl(ControlKind::Picture, Image2, "Image2", {13, 61, 28, 23}, "");
+  AddControl(ControlKind::Picture, Image1, "Image1", {13, 92, 28, 23}, "");
+  AddControl(ControlKind::Picture, Image3, "Image3", {13, 120, 28, 23}, "");
   // Creation order is the tab order.
-  AddControl(ControlKind::RadioButton, RadioButton1, {48, 96, 309, 17},
+  AddControl(ControlKind::RadioButton, RadioButton1, "RadioButton1", {48, 96, 313, 17},
              "Always c&lose Nimbra with X (close window) button");
-  AddControl(ControlKind::RadioButton, RadioButton2, {48, 64, 313, 25},
+  AddControl(ControlKind::RadioButton, RadioButton2, "RadioButton2", {48, 62, 313, 29},
              "Always &minimize Nimbra with X (close window) button",
              [](gui::ControlSpec& layout) {
                // Bold green, at the dialog's own size: legible beside the
@@ -39,12 +42,13 @@ TClosingForm::TClosingForm(gui::GuiSystem& Gui) : TSkinForm(Gui, "ClosingForm", 
                layout.style.colour = gui::Rgb(0, 128, 0);
              })
       .SetChecked(true);
-  AddControl(ControlKind::RadioButton, RadioButton3, {48, 120, 281, 17},
+  AddControl(ControlKind::RadioButton, RadioButton3, "RadioButton3", {48, 120, 313, 17},
              "Close Nimbra now and &ask this next time");
-  AddControl(ControlKind::Button, Button3, {96, 156, 75, 25}, "&OK",
+  AddControl(ControlKind::Button, Button3, "Button3", {96, 156, 75, 25}, "&OK",
              [](gui::ControlSpec& layout) { layout.default_button = true; });
-  AddControl(ControlKind::Button, Button4, {184, 156, 75, 25}, "&Cancel",
+  AddControl(ControlKind::Button, Button4, "Button4", {184, 156, 75, 25}, "&Cancel",
              [](gui::ControlSpec& layout) { layout.cancel_button = true; });
+  Translate(ClosingFormDesign());
 }
 
 void TClosingForm::FormCreate() {

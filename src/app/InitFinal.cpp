@@ -186,6 +186,6 @@ int RunNimbra(const TProgramSeams& Seams) {
   // Without its windows the program cannot go on: it says so and ends.
   FinalizeProgram();
   LogMessage("Window not created: " + refused, "InitFinal.RunNimbra");
-  platform::ShowErrorBox(kProductName, "Nimbra cannot open its window and ends: " + refused);
+  platform::ShowErrorBox(kProductName, CatalogueText("Window_not_created", {refused}));
   return 1;
 }

@@ -1,24 +1,30 @@
-// The main window's translatable texts: its stored property list for the
-// language controller and the design texts behind it.
+// The windows' translatable texts: each window's design (its section name,
+// components in design order and texts by ID) for its language controller,
+// the language-file template and the completeness check.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-// The main window's component name, and so its language-file section.
+#include "ui/DKLang.h"
+
+// The windows' component names, and so their language-file sections.
 inline constexpr char kNimbraMainFormName[] = "NimbraMainForm";
+inline constexpr char kMenuFormName[] = "MenuForm";
+inline constexpr char kOptionsFormName[] = "OptionsForm";
+inline constexpr char kClosingFormName[] = "ClosingForm";
+inline constexpr char kTutorialFormName[] = "TutorialForm";
 
-struct TLangDesignText {
-  std::int32_t ID;
-  std::string Component;  // empty for the window itself
-  std::string Property;
-  std::string Text;  // as designed
-};
+const TLangWindowDesign& NimbraMainFormDesign();
+const TLangWindowDesign& MenuFormDesign();
+const TLangWindowDesign& OptionsFormDesign();
+const TLangWindowDesign& ClosingFormDesign();
+const TLangWindowDesign& TutorialFormDesign();
 
-// The translatable properties in ascending ID order.
+// Every translated window, in the order their sections are written.
+const std::vector<const TLangWindowDesign*>& TranslatedWindows();
+
+// The main window's translatable properties in ascending ID order, and its
+// stored property list.
 const std::vector<TLangDesignText>& NimbraMainFormDesignTexts();
-
-// The stored property list: the window with its caption, then one entry per
-// component in design order.
 const std::string& NimbraMainFormLangData();

@@ -48,6 +48,66 @@ TMenuItem Separator(const std::string& name) {
   return item;
 }
 
+// The skin's palette for text: muted captions, lighter key names.
+constexpr gui::Colour kMutedText = gui::Rgb(0x8c, 0x97, 0xa7);
+constexpr gui::Colour kKeyText = gui::Rgb(0xc3, 0xcc, 0xd8);
+constexpr gui::Colour kStatusText = gui::Rgb(79, 79, 79);
+// The buttons' captions at rest, hovered and pressed.
+constexpr gui::Colour kCaptionRest = gui::Rgb(0xe6, 0xeb, 0xf2);
+constexpr gui::Colour kCaptionHover = gui::Rgb(0xff, 0xff, 0xff);
+constexpr gui::Colour kCaptionDown = gui::Rgb(0x9f, 0xe9, 0xd9);
+
+// The face the skin's texts are drawn in: one that has every script the
+// program is translated to.
+gui::TextStyle SkinText(int height, gui::Colour colour, bool bold = false) {
+  gui::TextStyle style;
+  style.face = "Tahoma";
+  style.height = height;
+  style.colour = colour;
+  style.bold = bold;
+  return style;
+}
+
+// The hot-key reminders along the bottom, in two rows: the keys, then what
+// they do (mirrored between these edges for a language read right to left).
+constexpr int kRowsLeft = 22;
+constexpr int kRowsRight = 322;
+constexpr gui::Rect kStartStopKeyBox = {22, 148, 74, 12};
+constexpr gui::Rect kStartStopTextBox = {98, 148, 224, 12};
+constexpr gui::Rect kShowHideKeyBox = {22, 161, 74, 12};
+constexpr gui::Rect kShowHideTextBox = {98, 161, 224, 12};
+
+// The status label in the LCD face, and in the plain face of languages
+// whose texts it cannot draw (smaller: the plain face is wider).
+gui::TextStyle LcdStatusStyle() {
+  gui::TextStyle style;
+  style.face = "LcdD";
+  style.height = 24;
+  style.cell_height = true;
+  style.colour = kStatusText;
+  return style;
+}
+
+gui::TextStyle PlainStatusStyle() {
+  gui::TextStyle style = SkinText(16, kStatusText);
+  style.middle = true;
+  return style;
+}
+
+// The widest address the label shows.
+const char kWidestAddress[] = "255.255.255.255";
+
+// A caption over a 57 x 29 button, right of its icon.
+void SetButtonCaption(TJvImage& button, const std::string& caption) {
+  button.Caption = caption;
+  button.CaptionBox = {15, 0, 40, 29};
+  button.CaptionFont = SkinText(10, kCaptionRest, true);
+  button.CaptionFont.align = gui::TextAlign::Centre;
+  button.CaptionFont.middle = true;
+  button.HoverColour = kCaptionHover;
+  button.PressedColour = kCaptionDown;
+}
+
 }  // namespace
 
 std::int32_t EffectiveSwitchPeriod(std::int32_t Minutes) {
@@ -62,6 +122,13 @@ std::int32_t EffectiveSwitchPeriod(std::int32_t Minutes) {
 TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& TorControl)
     : TSkinForm(Seams.Gui, kNimbraMainFormName, MainFormSpec()),
       back(Add<TImage>("back", {0, 0, 330, 180})),
+      Slogan(Add<TLabel>("Slogan", {26, 9, 256, 13})),
+      StatusCaption(Add<TLabel>("StatusCaption", {27, 46, 228, 11})),
+      LampCaption(Add<TLabel>("LampCaption", {280, 76, 50, 11})),
+      StartStopKey(Add<TLabel>("StartStopKey", kStartStopKeyBox)),
+      StartStopKeyText(Add<TLabel>("StartStopKeyText", kStartStopTextBox)),
+      ShowHideKey(Add<TLabel>("ShowHideKey", kShowHideKeyBox)),
+      ShowHideKeyText(Add<TLabel>("ShowHideKeyText", kShowHideTextBox)),
       ToggleAnonimityImage(Add<TJvImage>("ToggleAnonimityImage", {132, 113, 57, 29})),
       ToggleAutoSwitchImage(Add<TJvImage>("ToggleAutoSwitchImage", {196, 113, 57, 29})),
       check(Add<TJvImage>("check", {259, 113, 57, 29})),
@@ -98,11 +165,23 @@ TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& Tor
   check.Hint = "Check current proxy for availability";
   lamp.Hint = "Proxy availability indicator";
   arrow.Hint = "Show additional options";
-  Proxy_Address.Font.face = "LcdD";
-  Proxy_Address.Font.height = 24;
-  Proxy_Address.Font.cell_height = true;
-  Proxy_Address.Font.colour = gui::Rgb(79, 79, 79);
-  Proxy_Address.Font.right_to_left = true;
+  Slogan.Font = SkinText(10, kMutedText);
+  Slogan.SetCaption("Anonymity at a click");
+  StatusCaption.Font = SkinText(8, kMutedText, true);
+  StatusCaption.SetCaption("STATUS");
+  LampCaption.Font = SkinText(8, kMutedText, true);
+  LampCaption.Font.align = gui::TextAlign::Centre;
+  LampCaption.SetCaption("READY");
+  for (TLabel* key : {&StartStopKey, &ShowHideKey}) key->Font = SkinText(9, kKeyText, true);
+  StartStopKey.SetCaption(gui::ShortcutText(kStartStopShortcut));
+  ShowHideKey.SetCaption(gui::ShortcutText(kShowFormShortcut));
+  for (TLabel* text : {&StartStopKeyText, &ShowHideKeyText}) text->Font = SkinText(9, kMutedText);
+  StartStopKeyText.SetCaption("start / stop");
+  ShowHideKeyText.SetCaption("show / hide");
+  SetButtonCaption(ToggleAnonimityImage, CatalogueText("Button_start"));
+  SetButtonCaption(ToggleAutoSwitchImage, "Auto");
+  SetButtonCaption(check, "Check");
+  Proxy_Address.Font = LcdStatusStyle();
   Proxy_Address.SetCaption("Retrieving IP address");
   TrayIcon.SetHint("Nimbra");
 
@@ -139,9 +218,7 @@ TNimbraMainForm::TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& Tor
 
   // The window is loaded from its design: its language controller translates
   // it before the creation handler runs.
-  FLangController = std::make_unique<TDKLanguageController>(*this, NimbraMainFormLangData());
-  FLangController->Loaded();
-  UpdateHints();
+  Translate(NimbraMainFormDesign());
 }
 
 TNimbraMainForm::~TNimbraMainForm() { FormDestroy(); }
@@ -154,37 +231,64 @@ void TNimbraMainForm::SetCompanions(TMenuForm* Menu, TClosingForm* Closing, TOpt
 
 std::optional<std::string> TNimbraMainForm::GetPropertyText(const std::string& Component,
                                                             const std::string& Property) const {
-  if (Component.empty()) {
-    if (Property == "Caption") return Window().Title();
-    return std::nullopt;
-  }
   if (Component == "TrayIcon" && Property == "Hint") return TrayIcon.Hint();
-  if (Component == "Proxy_Address" && Property == "Caption") return Proxy_Address.Caption();
-  if (Property == "Hint") {
-    if (TGraphicElement* element = FindElement(Component)) return element->Hint;
-    return std::nullopt;
-  }
   if (Property == "Caption") {
     if (TMenuItem* item = const_cast<TPopupMenu&>(TrayMenu).Find(Component)) return item->Caption;
   }
-  return std::nullopt;
+  return TSkinForm::GetPropertyText(Component, Property);
 }
 
 void TNimbraMainForm::SetPropertyText(const std::string& Component, const std::string& Property,
                                       const std::string& Value) {
-  if (Component.empty()) {
-    if (Property == "Caption") Window().SetTitle(Value);
-    return;
-  }
   if (Component == "TrayIcon" && Property == "Hint") {
     TrayIcon.SetHint(Value);
-  } else if (Component == "Proxy_Address" && Property == "Caption") {
-    Proxy_Address.SetCaption(Value);
-  } else if (Property == "Hint") {
-    if (TGraphicElement* element = FindElement(Component)) element->Hint = Value;
-  } else if (Property == "Caption") {
-    if (TMenuItem* item = TrayMenu.Find(Component)) item->Caption = Value;
+    return;
   }
+  if (Property == "Caption") {
+    if (TMenuItem* item = TrayMenu.Find(Component)) {
+      item->Caption = Value;
+      return;
+    }
+  }
+  TSkinForm::SetPropertyText(Component, Property, Value);
+}
+
+void TNimbraMainForm::DoTranslated() {
+  TrayMenu.RightToLeft = RightToLeft();
+  ToggleAnonimityImage.Caption = CatalogueText(FStarted ? "Button_stop" : "Button_start");
+  Place(StartStopKey, kStartStopKeyBox, kRowsLeft, kRowsRight);
+  Place(StartStopKeyText, kStartStopTextBox, kRowsLeft, kRowsRight);
+  Place(ShowHideKey, kShowHideKeyBox, kRowsLeft, kRowsRight);
+  Place(ShowHideKeyText, kShowHideTextBox, kRowsLeft, kRowsRight);
+  // Before the creation handler the label font is not there yet to ask.
+  if (FFontAdded) ChooseStatusFace();
+}
+
+void TNimbraMainForm::ChooseStatusFace() {
+  const gui::TextStyle lcd = LcdStatusStyle();
+  const std::string shown[] = {Proxy_Address.Caption(), CatalogueText("Anonymity_OFF"),
+                               CatalogueText("Retirieving_ip"),
+                               CatalogueText("Starting_proxy", {100}), kWidestAddress};
+  bool draws = FFontAdded;
+  for (const std::string& text : shown) draws = draws && Gui().FaceDraws(lcd, text);
+  Proxy_Address.Font = draws ? lcd : PlainStatusStyle();
+  Proxy_Address.Invalidate();
+}
+
+std::vector<TTextBox> TNimbraMainForm::TextBoxes() const {
+  std::vector<TTextBox> boxes = TSkinForm::TextBoxes();
+  // What the label and the start/stop button show in their other states.
+  const gui::TextStyle status = Proxy_Address.Style();
+  for (const std::string& text :
+       {CatalogueText("Anonymity_OFF"), CatalogueText("Retirieving_ip"),
+        CatalogueText("Starting_proxy", {100}), std::string(kWidestAddress)}) {
+    boxes.push_back({Proxy_Address.Name(), text, Proxy_Address.Bounds, status});
+  }
+  for (const char* key : {"Button_start", "Button_stop"}) {
+    boxes.push_back({ToggleAnonimityImage.Name(), CatalogueText(key),
+                     ToggleAnonimityImage.CaptionRect(), ToggleAnonimityImage.CaptionStyle()});
+  }
+  return boxes;
 }
 
 // ---------------------------------------------------------------------------
@@ -196,9 +300,10 @@ void TNimbraMainForm::FormCreate() {
   Window().SetTitle(kProductName);
   TrayIcon.SetHint(kProductName);
   // The address label's face comes from this file.
-  Gui().AddFontFile(platform::IncludeTrailingDelimiter(
-                        platform::GetSpecialFolder(platform::SpecialFolder::Fonts)) +
-                    kFontFile);
+  FFontAdded = Gui().AddFontFile(platform::IncludeTrailingDelimiter(
+                                     platform::GetSpecialFolder(platform::SpecialFolder::Fonts)) +
+                                 kFontFile);
+  ChooseStatusFace();
   FStarted = false;
   FAutoswitch = false;
   FProgress = 0;
@@ -260,10 +365,12 @@ void TNimbraMainForm::SetStarted(bool Value) {
   if (FStarted) {
     FTorControl.StartTor();
     SetButtonPictures(ToggleAnonimityImage, "stop.jpg", "stop_down.jpg", "stop_over.jpg");
+    ToggleAnonimityImage.Caption = CatalogueText("Button_stop");
     StartProxy1.Caption = CatalogueText("Stop_proxy");
   } else {
     FTorControl.StopTor();
     SetButtonPictures(ToggleAnonimityImage, "start.jpg", "start_down.jpg", "start_over.jpg");
+    ToggleAnonimityImage.Caption = CatalogueText("Button_start");
     StartProxy1.Caption = CatalogueText("Start_proxy");
   }
   UpdateIndicator();
@@ -281,6 +388,8 @@ void TNimbraMainForm::SetAutoswitch(bool Value) {
     SetButtonPictures(ToggleAutoSwitchImage, "", "auto_switch_down.jpg", "auto_switch_over.jpg");
     SwitchProxyTimer.SetEnabled(false);
   }
+  ToggleAutoSwitchImage.Latched = FAutoswitch;
+  ToggleAutoSwitchImage.Invalidate();
 }
 
 void TNimbraMainForm::UpdateIndicator() {
@@ -408,9 +517,9 @@ void TNimbraMainForm::ApplyCloseAction() {
 void TNimbraMainForm::ConfirmExit() {
   if (FConfirming || FTerminating) return;
   FConfirming = true;
-  const gui::MessageBoxResult answer =
-      Gui().ShowMessageBox(&Window(), CatalogueText("After_closing_you_not_anonymous"), "Confirm",
-                           gui::MessageBoxButtons::YesNo, gui::MessageBoxIcon::Question);
+  const gui::MessageBoxResult answer = Gui().ShowMessageBox(
+      &Window(), CatalogueText("After_closing_you_not_anonymous"), CatalogueText("Confirm"),
+      gui::MessageBoxButtons::YesNo, gui::MessageBoxIcon::Question);
   FConfirming = false;
   if (answer == gui::MessageBoxResult::Yes) Terminate();
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/MainFormLangData.h"
 #include "app/OptionsFormUnit.h"
@@ -39,7 +40,7 @@ class TClosingForm;
 // gives 30 as well; more than the timer can hold gives the longest it can.
 std::int32_t EffectiveSwitchPeriod(std::int32_t Minutes);
 
-class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
+class TNimbraMainForm : public TSkinForm {
  public:
   TNimbraMainForm(const TProgramSeams& Seams, TEngineControl& TorControl);
   ~TNimbraMainForm() override;
@@ -82,6 +83,13 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
 
   // Elements and companions.
   TImage& back;
+  TLabel& Slogan;
+  TLabel& StatusCaption;
+  TLabel& LampCaption;
+  TLabel& StartStopKey;
+  TLabel& StartStopKeyText;
+  TLabel& ShowHideKey;
+  TLabel& ShowHideKeyText;
   TJvImage& ToggleAnonimityImage;
   TJvImage& ToggleAutoSwitchImage;
   TJvImage& check;
@@ -109,8 +117,14 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
 
   TPipeClient* PipeClient() const { return FPipeClient.get(); }
 
-  // TDKLangWindow
-  std::string ComponentName() const override { return kNimbraMainFormName; }
+  // The status label's face: the LCD face when it draws every text the
+  // label can show in the current language, else a plain one, so that the
+  // label keeps one face through all its states.
+  void ChooseStatusFace();
+  std::vector<TTextBox> TextBoxes() const override;
+
+  // TDKLangWindow: the form's own, the tray icon's hint and the tray menu's
+  // captions.
   std::optional<std::string> GetPropertyText(const std::string& Component,
                                              const std::string& Property) const override;
   void SetPropertyText(const std::string& Component, const std::string& Property,
@@ -126,6 +140,7 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
   void DoMoved(const gui::Rect& Bounds) override;
   void DoMinimized() override;
   void DoCloseRequest() override;
+  void DoTranslated() override;
 
  private:
   void ToggleAnonimityImageClick();
@@ -156,7 +171,7 @@ class TNimbraMainForm : public TSkinForm, public TDKLangWindow {
   std::string FTrayHintBeforeProblem;
   std::string FProxyStatus;
   std::unique_ptr<TPipeClient> FPipeClient;
-  std::unique_ptr<TDKLanguageController> FLangController;
+  bool FFontAdded = false;
   bool FConfirming = false;
   bool FTerminating = false;
   // Lookups still under way when the window goes report to nobody.

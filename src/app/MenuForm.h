@@ -28,10 +28,26 @@ class TMenuForm : public TSkinForm {
   void MoveBy(int DX, int DY);
 
   TImage& back;
+  TLabel& TitleLabel;
   TJvImage& options;
+  TLabel& OptionsNote;
+  TLabel& HelpNote;
   TJvImage& help;
+  TLabel& TipsHeading;
+  TLabel& StartStopTipKey;
+  TLabel& StartStopTip;
+  TLabel& ShowHideTipKey;
+  TLabel& ShowHideTip;
+  TLabel& TrayTip;
+  TLabel& AutoSwitchTip;
+  TLabel& CloseTip;
   TJvImage& exit_button;
+
+ protected:
+  void DoTranslated() override;
 
  private:
   TMenuLinks FLinks;
+  // The tips' bullets, one per tip, in the tips' order.
+  std::vector<TLabel*> FBullets;
 };

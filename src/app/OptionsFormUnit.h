@@ -1,8 +1,13 @@
-// The options dialog: the five user options on its "General" page, the
-// bridges on its "Connection" page, and the product's "About" page.
+// The options dialog: a tab per page over one frame, the five user options
+// on its "General" page, the bridges on its "Connection" page and the
+// product's "About" page, with OK, Cancel, Help and a status bar that shows
+// the hint of the control under the pointer. A page is a tab and the controls shown while it is
+// selected; a new page is one more entry in the page list.
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "engine/BridgeLines.h"
 #include "engine/BridgeSettings.h"
@@ -71,6 +76,13 @@ class TOptionsForm : public TSkinForm {
   // checker's message in the status bar: nothing is stored then.
   bool ApplyBridgesFromGUI();
 
+  std::vector<TTextBox> TextBoxes() const override;
+  // The tabs' captions (component "<page>Page"), then the form's own.
+  std::optional<std::string> GetPropertyText(const std::string& Component,
+                                             const std::string& Property) const override;
+  void SetPropertyText(const std::string& Component, const std::string& Property,
+                       const std::string& Value) override;
+
   TPicture about_logo;
 
  protected:
@@ -78,21 +90,29 @@ class TOptionsForm : public TSkinForm {
   void DoCloseRequest() override;
   bool DoKeyDown(int Key, std::uint16_t Shift) override;
   void DoPointerOverControl(int ControlId) override;
+  void DoTranslated() override;
 
  private:
+  // A tab and the controls it shows.
+  struct TPageEntry {
+    TPage Page;
+    std::string Component;  // its caption's component name
+    std::string Caption;
+    std::vector<int> Controls;
+  };
   void ShowPage(TPage Page);
-  gui::Control& Add(gui::ControlKind Kind, int Id, gui::Rect Bounds, const std::string& Text,
-                    const std::string& Hint = "");
-  std::vector<std::pair<int, std::string>> FHints;
+  TPageEntry* FindPage(const std::string& Component);
+  // Puts the pages' captions on the tab strip.
+  void UpdateTabs();
+  gui::Control& Add(gui::ControlKind Kind, int Id, const std::string& Name, gui::Rect Bounds,
+                    const std::string& Text, const std::string& Hint = "");
+  std::vector<TPageEntry> FPages;
   void SetConnectionTexts();
   void EnableBridgeControls();
-  std::vector<int> FGeneralControls;
-  std::vector<int> FConnectionControls;
-  std::vector<int> FAboutControls;
   TOptionsLinks FLinks;
 };
 
 inline constexpr char kMakerSite[] = "http://www.corvane.com/";
-inline constexpr char kProductVersion[] = "Version 1.4";
+inline constexpr char kProductVersionNumber[] = "1.4";
 inline constexpr char kProductPage[] = "http://www.corvane.com/products/nimbra/index.html";
 inline constexpr char kSupportMail[] = "mailto:support@corvane.com?subject=Nimbra";

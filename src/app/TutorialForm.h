@@ -1,6 +1,9 @@
 // The first-run tutorial: one skinned page, shown modally by the start-up
-// actions on a first run.
+// actions on a first run. Its picture holds the drawings; its texts are
+// labels over it.
 #pragma once
+
+#include <vector>
 
 #include "ui/Forms.h"
 
@@ -18,6 +21,11 @@ class TTutorialForm : public TSkinForm {
   TJvImage& ok_button;
   TJvImage& exit_button;
 
+ protected:
+  void DoTranslated() override;
+
  private:
   void Close() { Window().EndModal(1); }
+  TLabel& Text(const std::string& Name, gui::Rect Bounds, gui::TextStyle Style,
+               const std::string& Caption);
 };

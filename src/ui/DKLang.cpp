@@ -589,6 +589,54 @@ TLangCompEntry LoadLangData(std::string_view Data) {
 }
 
 // ---------------------------------------------------------------------------
+// Window designs
+
+std::string TLangWindowDesign::LangData() const {
+  TLangCompEntry root;
+  root.Name = Name;
+  for (const TLangDesignText& text : Texts) {
+    if (text.Component.empty()) root.Props.push_back({text.ID, text.Property});
+  }
+  for (const std::string& component : Components) {
+    TLangCompEntry child;
+    child.Name = component;
+    for (const TLangDesignText& text : Texts) {
+      if (text.Component == component) child.Props.push_back({text.ID, text.Property});
+    }
+    root.Children.push_back(std::move(child));
+  }
+  return SaveLangData(root);
+}
+
+const std::string& TLangWindowDesign::Text(std::string_view Component,
+                                           std::string_view Property) const {
+  for (const TLangDesignText& text : Texts) {
+    if (text.Component == Component && text.Property == Property) return text.Text;
+  }
+  throw EDKLangError(Name + " has no text for " + std::string(Component) + "." +
+                     std::string(Property));
+}
+
+bool LanguageReadsRightToLeft(std::uint16_t LanguageID) {
+  // Primary language identifiers: Arabic, Hebrew, Urdu, Persian, Syriac,
+  // Pashto, Divehi, Uyghur and Central Kurdish.
+  switch (LanguageID & 0x3FF) {
+    case 0x01:
+    case 0x0D:
+    case 0x20:
+    case 0x29:
+    case 0x5A:
+    case 0x63:
+    case 0x65:
+    case 0x80:
+    case 0x92:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
 // TDKLanguageController
 
 namespace {
@@ -642,6 +690,8 @@ void TDKLanguageController::Loaded() {
   if (file) {
     const TLangTranslation translation = TLangTranslation::LoadFromFile(*file, false);
     Apply(PlanTranslation(&translation));
+  } else {
+    FOwner.Translated(FManager.LanguageID());
   }
 }
 
@@ -660,6 +710,7 @@ std::vector<TDKLanguageController::Assignment> TDKLanguageController::PlanTransl
 
 void TDKLanguageController::Apply(const std::vector<Assignment>& Assignments) {
   for (const Assignment& a : Assignments) FOwner.SetPropertyText(a.Component, a.Property, a.Value);
+  FOwner.Translated(FManager.LanguageID());
 }
 
 // ---------------------------------------------------------------------------

@@ -177,6 +177,37 @@ struct TLangCompEntry {
 std::string SaveLangData(const TLangCompEntry& Root);
 TLangCompEntry LoadLangData(std::string_view Data);
 
+// One translatable text of a window as designed: its ID in the window's
+// section of a language file, the component and property that show it, and
+// its English text.
+struct TLangDesignText {
+  std::int32_t ID;
+  std::string Component;  // empty for the window itself
+  std::string Property;
+  std::string Text;  // as designed
+};
+
+// A translated window's design: its component name (and so its section),
+// its components in design order and its translatable texts in ascending ID
+// order.
+struct TLangWindowDesign {
+  std::string Name;
+  std::vector<std::string> Components;
+  std::vector<TLangDesignText> Texts;
+
+  // The stored property list: the window with its own properties, then one
+  // entry per component with its properties.
+  std::string LangData() const;
+  // The English text of a component's property; raises EDKLangError when
+  // the design has none.
+  const std::string& Text(std::string_view Component, std::string_view Property) const;
+};
+
+// Whether a language (a Windows language identifier) is written right to
+// left: Arabic, Persian, Hebrew, Urdu and the other languages written in
+// those scripts or in Syriac and Thaana.
+bool LanguageReadsRightToLeft(std::uint16_t LanguageID);
+
 // What a translated window offers its language controller. `Component` is
 // empty for the window itself.
 class TDKLangWindow {
@@ -190,6 +221,9 @@ class TDKLangWindow {
                                                      const std::string& Property) const = 0;
   virtual void SetPropertyText(const std::string& Component, const std::string& Property,
                                const std::string& Value) = 0;
+  // The texts of `LanguageID` are in place (also English when the window is
+  // loaded): what depends on the language as a whole follows it here.
+  virtual void Translated(std::uint16_t /*LanguageID*/) {}
 };
 
 class TDKLanguageManager;

@@ -67,10 +67,27 @@ const TPicture* TJvImage::Shown() const {
   return picture->Empty() ? nullptr : picture;
 }
 
+gui::Rect TJvImage::CaptionRect() const {
+  const bool pressed = FState == TState::Pressed || (FState == TState::Normal && Latched);
+  return {Bounds.left + CaptionBox.left, Bounds.top + CaptionBox.top + (pressed ? 1 : 0),
+          CaptionBox.width, CaptionBox.height};
+}
+
+gui::TextStyle TJvImage::CaptionStyle() const {
+  gui::TextStyle style = CaptionFont;
+  if (FState == TState::Pressed || (FState == TState::Normal && Latched)) {
+    style.colour = PressedColour;
+  } else if (FState == TState::Hover) {
+    style.colour = HoverColour;
+  }
+  return style;
+}
+
 void TJvImage::Paint(gui::Canvas& Canvas) const {
   if (const TPicture* picture = Shown()) {
     Canvas.DrawBitmap(*picture->Bitmap(), {Bounds.left, Bounds.top});
   }
+  if (!Caption.empty()) Canvas.DrawString(Caption, CaptionRect(), CaptionStyle());
 }
 
 void TJvImage::PointerEnter() {
@@ -89,7 +106,32 @@ void TLabel::SetCaption(const std::string& Caption) {
   Invalidate();
 }
 
-void TLabel::Paint(gui::Canvas& Canvas) const { Canvas.DrawString(FCaption, Bounds, Font); }
+// A label is drawn text: the pointer meets what it is drawn on.
+TLabel::TLabel(TSkinForm& Owner, std::string Name, gui::Rect Bounds)
+    : TGraphicElement(Owner, std::move(Name), Bounds) {
+  TakesPointer = false;
+}
+
+gui::TextStyle TLabel::Style() const {
+  gui::TextStyle style = Font;
+  style.right_to_left = FRightToLeft;
+  if (FRightToLeft && !KeepsSide) {
+    if (style.align == gui::TextAlign::Left) {
+      style.align = gui::TextAlign::Right;
+    } else if (style.align == gui::TextAlign::Right) {
+      style.align = gui::TextAlign::Left;
+    }
+  }
+  return style;
+}
+
+void TLabel::Paint(gui::Canvas& Canvas) const { Canvas.DrawString(FCaption, Bounds, Style()); }
+
+void TLabel::SetRightToLeft(bool Value) {
+  if (FRightToLeft == Value) return;
+  FRightToLeft = Value;
+  Invalidate();
+}
 
 // ---------------------------------------------------------------------------
 // Timers, hot keys, tray icon, menus
@@ -193,7 +235,7 @@ void TPopupMenu::Popup(gui::Window& Window, gui::Point Screen) {
   for (std::size_t i = 0; i < FItems.size(); ++i) {
     const TMenuItem& item = *FItems[i];
     items.push_back({item.Separator ? 0 : static_cast<int>(i) + 1, item.Caption, item.ShortCut,
-                     item.Default, item.Separator, item.Enabled});
+                     item.Default, item.Separator, item.Enabled, RightToLeft});
   }
   const int chosen = Window.PopupMenu(items, Screen);
   if (chosen <= 0 || chosen > static_cast<int>(FItems.size())) return;
@@ -205,8 +247,57 @@ void TPopupMenu::Popup(gui::Window& Window, gui::Point Screen) {
 // ---------------------------------------------------------------------------
 // The form
 
+namespace {
+
+// Dialogs of a language read right to left are laid out mirrored; skinned
+// windows keep their pictures and mirror what they choose.
+gui::WindowSpec FollowTheLanguage(gui::WindowSpec Layout) {
+  Layout.right_to_left = Layout.style != gui::WindowStyle::Borderless &&
+                         LanguageReadsRightToLeft(LangManager().LanguageID());
+  return Layout;
+}
+
+// The text a control shows for one with "&" marking its accelerator letter.
+std::string WithoutAccelerator(const std::string& text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
+}
+
+// Where the system draws a control's text within its bounds (the classic
+// look's check and radio marks, button edges and the group caption's
+// indent), generous by a pixel or two.
+gui::Rect TextRoom(const gui::ControlSpec& spec) {
+  const gui::Rect b = spec.bounds;
+  switch (spec.kind) {
+    case gui::ControlKind::CheckBox:
+    case gui::ControlKind::RadioButton:
+      return {b.left + 17, b.top, b.width - 17, b.height};
+    case gui::ControlKind::Button:
+      return {b.left + 4, b.top, b.width - 8, b.height};
+    case gui::ControlKind::GroupBox:
+      return {b.left + 8, b.top, b.width - 16, spec.style.height + 4};
+    default:
+      return b;
+  }
+}
+
+}  // namespace
+
 TSkinForm::TSkinForm(gui::GuiSystem& Gui, const std::string& Name, const gui::WindowSpec& Layout)
-    : FGui(Gui), FName(Name), FWindow(Gui.NewWindow(Layout, *this)) {}
+    : FGui(Gui),
+      FName(Name),
+      FLayout(FollowTheLanguage(Layout)),
+      FWindow(Gui.NewWindow(FLayout, *this)),
+      FRightToLeft(LanguageReadsRightToLeft(LangManager().LanguageID())) {}
+
+void TSkinForm::Place(TGraphicElement& Element, gui::Rect Designed, int Left, int Right) const {
+  if (FRightToLeft) Designed.left = Left + Right - Designed.Right();
+  Element.Bounds = Designed;
+}
 
 TSkinForm::~TSkinForm() = default;
 
@@ -224,7 +315,7 @@ TGraphicElement* TSkinForm::FindElement(const std::string& Name) const {
 
 TGraphicElement* TSkinForm::ElementAt(gui::Point Client) const {
   for (auto it = FElements.rbegin(); it != FElements.rend(); ++it) {
-    if ((*it)->Visible && (*it)->Bounds.Contains(Client)) return it->get();
+    if ((*it)->Visible && (*it)->TakesPointer && (*it)->Bounds.Contains(Client)) return it->get();
   }
   return nullptr;
 }
@@ -238,8 +329,8 @@ void TSkinForm::UpdateHints() {
   FWindow->SetHints(hints);
 }
 
-gui::Control& TSkinForm::AddControl(gui::ControlKind Kind, int Id, gui::Rect Bounds,
-                                    const std::string& Text,
+gui::Control& TSkinForm::AddControl(gui::ControlKind Kind, int Id, const std::string& Name,
+                                    gui::Rect Bounds, const std::string& Text,
                                     const std::function<void(gui::ControlSpec&)>& Adjust) {
   using gui::ControlKind;
   gui::ControlSpec layout;
@@ -247,12 +338,149 @@ gui::Control& TSkinForm::AddControl(gui::ControlKind Kind, int Id, gui::Rect Bou
   layout.id = Id;
   layout.bounds = Bounds;
   layout.text = Text;
+  layout.style.face = "Tahoma";
   layout.style.word_wrap = Kind == ControlKind::Text;
+  layout.style.right_to_left = FLayout.right_to_left;
   layout.tab_stop = Kind == ControlKind::Button || Kind == ControlKind::CheckBox ||
                     Kind == ControlKind::RadioButton || Kind == ControlKind::Edit ||
                     Kind == ControlKind::Link || Kind == ControlKind::TabControl;
   if (Adjust) Adjust(layout);
+  FControls.push_back({Name, layout, ""});
   return FWindow->AddControl(layout);
+}
+
+const gui::ControlSpec* TSkinForm::ControlLayout(int Id) const {
+  for (const TNamedControl& control : FControls) {
+    if (control.Spec.id == Id) return &control.Spec;
+  }
+  return nullptr;
+}
+
+void TSkinForm::SetControlHint(int Id, const std::string& Hint) {
+  for (TNamedControl& control : FControls) {
+    if (control.Spec.id == Id) control.Hint = Hint;
+  }
+}
+
+std::string TSkinForm::ControlHint(int Id) const {
+  for (const TNamedControl& control : FControls) {
+    if (control.Spec.id == Id) return control.Hint;
+  }
+  return "";
+}
+
+const TSkinForm::TNamedControl* TSkinForm::NamedControl(const std::string& Name) const {
+  for (const TNamedControl& control : FControls) {
+    if (!control.Name.empty() && control.Name == Name) return &control;
+  }
+  return nullptr;
+}
+
+void TSkinForm::Translate(const TLangWindowDesign& Design) {
+  FLangController = std::make_unique<TDKLanguageController>(*this, Design.LangData());
+  FLangController->Loaded();
+}
+
+std::optional<std::string> TSkinForm::GetPropertyText(const std::string& Component,
+                                                      const std::string& Property) const {
+  if (Component.empty()) {
+    if (Property == "Caption") return FWindow->Title();
+    return std::nullopt;
+  }
+  if (const TNamedControl* control = NamedControl(Component)) {
+    if (Property == "Caption") return FWindow->FindControl(control->Spec.id)->Text();
+    if (Property == "Hint") return control->Hint;
+    return std::nullopt;
+  }
+  TGraphicElement* element = FindElement(Component);
+  if (element == nullptr) return std::nullopt;
+  if (Property == "Hint") return element->Hint;
+  if (Property == "Caption") {
+    if (const auto* label = dynamic_cast<const TLabel*>(element)) return label->Caption();
+    if (const auto* button = dynamic_cast<const TJvImage*>(element)) return button->Caption;
+  }
+  return std::nullopt;
+}
+
+void TSkinForm::SetPropertyText(const std::string& Component, const std::string& Property,
+                                const std::string& Value) {
+  if (Component.empty()) {
+    if (Property == "Caption") FWindow->SetTitle(Value);
+    return;
+  }
+  for (TNamedControl& control : FControls) {
+    if (control.Name.empty() || control.Name != Component) continue;
+    if (Property == "Caption") FWindow->FindControl(control.Spec.id)->SetText(Value);
+    if (Property == "Hint") control.Hint = Value;
+    return;
+  }
+  TGraphicElement* element = FindElement(Component);
+  if (element == nullptr) return;
+  if (Property == "Hint") {
+    element->Hint = Value;
+  } else if (Property == "Caption") {
+    if (auto* label = dynamic_cast<TLabel*>(element)) {
+      label->SetCaption(Value);
+    } else if (auto* button = dynamic_cast<TJvImage*>(element)) {
+      button->Caption = Value;
+      button->Invalidate();
+    }
+  }
+}
+
+void TSkinForm::Translated(std::uint16_t LanguageID) {
+  FRightToLeft = LanguageReadsRightToLeft(LanguageID);
+  for (const auto& element : FElements) element->SetRightToLeft(FRightToLeft);
+  DoTranslated();
+  UpdateHints();
+  FWindow->Invalidate();
+}
+
+std::vector<TTextBox> TSkinForm::TextBoxes() const {
+  std::vector<TTextBox> boxes;
+  if (FLayout.style != gui::WindowStyle::Borderless) {
+    // The caption bar's text, beside the icon and the boxes at its ends
+    // (its room given as if it lay in the client area's first row).
+    gui::TextStyle caption;
+    caption.face = "Tahoma";
+    caption.bold = true;
+    boxes.push_back({"", FWindow->Title(), {0, 0, FLayout.client_width - 60, 18}, caption});
+  }
+  for (const auto& element : FElements) {
+    if (const auto* label = dynamic_cast<const TLabel*>(element.get())) {
+      boxes.push_back({label->Name(), label->Caption(), label->Bounds, label->Style()});
+    } else if (const auto* button = dynamic_cast<const TJvImage*>(element.get())) {
+      if (!button->Caption.empty()) {
+        boxes.push_back(
+            {button->Name(), button->Caption, button->CaptionRect(), button->CaptionStyle()});
+      }
+    }
+  }
+  bool status_bar = false;
+  for (const TNamedControl& control : FControls) {
+    const gui::ControlSpec& spec = control.Spec;
+    status_bar |= spec.kind == gui::ControlKind::StatusBar;
+    if (spec.kind == gui::ControlKind::Edit || spec.kind == gui::ControlKind::MultiLineEdit ||
+        spec.kind == gui::ControlKind::Picture || spec.kind == gui::ControlKind::StatusBar ||
+        spec.kind == gui::ControlKind::TabControl) {
+      continue;
+    }
+    const std::string text = WithoutAccelerator(FWindow->FindControl(spec.id)->Text());
+    boxes.push_back({control.Name, text, TextRoom(spec), spec.style});
+  }
+  if (status_bar) {
+    // Hints show in the status bar, beside its size grip.
+    gui::TextStyle style;
+    style.face = "Tahoma";
+    for (const TNamedControl& control : FControls) {
+      if (control.Hint.empty()) continue;
+      boxes.push_back({control.Name + ".Hint",
+                       control.Hint,
+                       {2, FLayout.client_height - 20, FLayout.client_width - 22, 20},
+                       style});
+    }
+  }
+  return boxes;
 }
 
 void TSkinForm::Paint(gui::Canvas& Canvas) {

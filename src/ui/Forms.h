@@ -13,10 +13,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/gui/Gui.h"
+#include "ui/DKLang.h"
 #include "ui/Picture.h"
 
 // Program-wide state of the window thread.
@@ -48,6 +50,9 @@ class TGraphicElement {
   gui::Rect Bounds;
   bool Visible = true;
   bool Enabled = true;
+  // Whether the pointer reacts to it; elsewhere the pointer meets what lies
+  // behind it.
+  bool TakesPointer = true;
   std::string Hint;
   std::function<void()> OnClick;
 
@@ -57,6 +62,8 @@ class TGraphicElement {
   virtual void PointerLeave() {}
   virtual void PressBegin() {}
   virtual void PressEnd() {}
+  // The window's language reads right to left, or not.
+  virtual void SetRightToLeft(bool /*Value*/) {}
   void Invalidate() const;
 
  private:
@@ -78,7 +85,8 @@ class TImage : public TGraphicElement {
 // An image button: its normal picture at rest (nothing when it has none, so
 // the background shows through), the hover picture while the pointer is
 // over it, the pressed picture while a button is held on it. The clicked
-// picture is kept with the others.
+// picture is kept with the others. A caption, when it has one, is drawn
+// over whichever shows.
 class TJvImage : public TGraphicElement {
  public:
   enum class TState { Normal, Hover, Pressed };
@@ -88,6 +96,21 @@ class TJvImage : public TGraphicElement {
   TPicture PictureClicked;
   TPicture PicturePressed;
   TPicture PictureHover;
+
+  // The caption: its box relative to the button, its face in the colour it
+  // has at rest, its colours while hovered and pressed. Pressed (or latched)
+  // it sits one pixel lower, as the pictures' faces do.
+  std::string Caption;
+  gui::Rect CaptionBox;
+  gui::TextStyle CaptionFont;
+  gui::Colour HoverColour = 0;
+  gui::Colour PressedColour = 0;
+  // Drawn pressed in at rest (a switch that is on).
+  bool Latched = false;
+  // The caption's box in the window and its style in the present state.
+  gui::Rect CaptionRect() const;
+  gui::TextStyle CaptionStyle() const;
+  void SetRightToLeft(bool Value) override { CaptionFont.right_to_left = Value; }
 
   TState State() const { return FState; }
   // Back to the normal picture (or nothing), at once.
@@ -110,18 +133,25 @@ class TJvImage : public TGraphicElement {
   TState FState = TState::Normal;
 };
 
-// Text drawn over whatever lies behind it.
+// Text drawn over whatever lies behind it. In a language read right to
+// left its text reads so and its alignment is mirrored (left becomes right),
+// unless it keeps its side.
 class TLabel : public TGraphicElement {
  public:
-  using TGraphicElement::TGraphicElement;
-  gui::TextStyle Font;
+  TLabel(TSkinForm& Owner, std::string Name, gui::Rect Bounds);
+  gui::TextStyle Font;  // as designed, left to right
+  bool KeepsSide = false;
 
   const std::string& Caption() const { return FCaption; }
   void SetCaption(const std::string& Caption);
+  // The style it is drawn in.
+  gui::TextStyle Style() const;
   void Paint(gui::Canvas& Canvas) const override;
+  void SetRightToLeft(bool Value) override;
 
  private:
   std::string FCaption;
+  bool FRightToLeft = false;
 };
 
 // A timer of a form: ticks every Interval milliseconds while enabled, with
@@ -223,6 +253,8 @@ class TPopupMenu {
   const std::vector<std::unique_ptr<TMenuItem>>& Items() const { return FItems; }
   // Runs before the menu opens.
   std::function<void()> OnPopup;
+  // The items read right to left.
+  bool RightToLeft = false;
   // Opens the menu at a screen point and runs the chosen item's handler.
   void Popup(gui::Window& Window, gui::Point Screen);
 
@@ -230,9 +262,23 @@ class TPopupMenu {
   std::vector<std::unique_ptr<TMenuItem>> FItems;
 };
 
+// Where a text of a window is drawn: the text as shown, the room it has
+// (client pixels) and its style. A wrapped text breaks into lines within
+// the room's width and has its height for them.
+struct TTextBox {
+  std::string Component;  // the element or control; "" for the title
+  std::string Text;
+  gui::Rect Room;
+  gui::TextStyle Style;
+};
+
 // A window and what it draws. The window is made in the constructor; the
 // elements are added back to front.
-class TSkinForm : public gui::WindowEvents {
+//
+// A form is translated by a language controller over its design (see
+// Translate): its title, its elements' captions and hints and its named
+// controls' texts and hints are the properties a language file sets.
+class TSkinForm : public gui::WindowEvents, public TDKLangWindow {
  public:
   TSkinForm(gui::GuiSystem& Gui, const std::string& Name, const gui::WindowSpec& Layout);
   ~TSkinForm() override;
@@ -242,6 +288,9 @@ class TSkinForm : public gui::WindowEvents {
   const std::string& Name() const { return FName; }
   gui::GuiSystem& Gui() const { return FGui; }
   gui::Window& Window() const { return *FWindow; }
+  const gui::WindowSpec& Layout() const { return FLayout; }
+  // Whether the window's language reads right to left.
+  bool RightToLeft() const { return FRightToLeft; }
   // Showing runs the form's show handler first when it was hidden.
   void Show();
   void Hide() { FWindow->Hide(); }
@@ -255,16 +304,42 @@ class TSkinForm : public gui::WindowEvents {
     return ref;
   }
   TGraphicElement* FindElement(const std::string& Name) const;
-  // The topmost element under a client point (hidden ones left out,
-  // disabled ones included), or null.
+  // The topmost element under a client point that takes the pointer
+  // (hidden ones left out, disabled ones included), or null.
   TGraphicElement* ElementAt(gui::Point Client) const;
   // Tooltips for the elements that have a hint.
   void UpdateHints();
-  // A native control of the window in the window's default font; controls
-  // the keyboard can work take part in the tab order. `Adjust` changes the
-  // rest of the description (font, default or cancel button).
-  gui::Control& AddControl(gui::ControlKind Kind, int Id, gui::Rect Bounds, const std::string& Text,
+  // A native control of the window in the dialogs' face (one face for every
+  // script the program is translated to), read right to left when the
+  // language is; controls the keyboard can work take part in the tab order.
+  // `Name` is its component name for translation. `Adjust` changes the rest
+  // of the description (font, default or cancel button).
+  gui::Control& AddControl(gui::ControlKind Kind, int Id, const std::string& Name, gui::Rect Bounds,
+                           const std::string& Text,
                            const std::function<void(gui::ControlSpec&)>& Adjust = {});
+  // The control's description as added, by id (null when there is none).
+  const gui::ControlSpec* ControlLayout(int Id) const;
+  // The hint of a control, shown where the window shows hints ("" for none).
+  void SetControlHint(int Id, const std::string& Hint);
+  std::string ControlHint(int Id) const;
+
+  // Makes the window's language controller over its design and translates
+  // the window into the current language.
+  void Translate(const TLangWindowDesign& Design);
+
+  // Every text the window can show, where and how: the title of a framed
+  // window, each label, caption and control text, and what the form adds
+  // (texts it shows in turn).
+  virtual std::vector<TTextBox> TextBoxes() const;
+
+  // --- TDKLangWindow: the title (component ""), elements and named
+  // controls; forms add what else they have.
+  std::string ComponentName() const override { return FName; }
+  std::optional<std::string> GetPropertyText(const std::string& Component,
+                                             const std::string& Property) const override;
+  void SetPropertyText(const std::string& Component, const std::string& Property,
+                       const std::string& Value) override;
+  void Translated(std::uint16_t LanguageID) override;
 
   // The element a press on which drags the window (the background).
   TGraphicElement* DragElement = nullptr;
@@ -302,16 +377,33 @@ class TSkinForm : public gui::WindowEvents {
   virtual void DoCloseRequest() {}
   virtual void DoCommand(int /*ControlId*/) {}
   virtual void DoPointerOverControl(int /*ControlId*/) {}
+  // After a language's texts are in place and the elements follow its
+  // reading order.
+  virtual void DoTranslated() {}
+
+  // Places an element at its designed bounds, or, in a language read right
+  // to left, at their mirror image between `Left` and `Right`.
+  void Place(TGraphicElement& Element, gui::Rect Designed, int Left, int Right) const;
 
  private:
   friend class TTimer;
   friend class TJvApplicationHotKey;
+  struct TNamedControl {
+    std::string Name;
+    gui::ControlSpec Spec;
+    std::string Hint;
+  };
   void SetHover(TGraphicElement* Element);
+  const TNamedControl* NamedControl(const std::string& Name) const;
 
   gui::GuiSystem& FGui;
   std::string FName;
+  gui::WindowSpec FLayout;
   std::unique_ptr<gui::Window> FWindow;
   std::vector<std::unique_ptr<TGraphicElement>> FElements;
+  std::vector<TNamedControl> FControls;
+  std::unique_ptr<TDKLanguageController> FLangController;
+  bool FRightToLeft = false;
   TGraphicElement* FHover = nullptr;
   TGraphicElement* FPressed = nullptr;
   std::map<int, TTimer*> FTimers;

@@ -7,8 +7,7 @@
 # the label; Ctrl+Shift+N hiding and showing; the menu panel, and a drag of
 # the background moving the window and the open panel alike; the options
 # dialog on both pages, Esc leaving the options as they were; the closing
-# dialog; the main window in each shipped language, off and starting, with
-# the glyphs of its script (main-lang-<LANGID>-<file name>[-starting].png).
+# dialog. (Every window in every language: nimbra-languages-wine.sh.)
 #   nimbra-ui-wine.sh WINE_RUN PREFIX PROGRAM_DIR TOOLS_DIR WORK_DIR SHOTS_DIR
 set -euo pipefail
 wine_run=$1 prefix=$2 program=$3 tools=$4 work=$5 shots=$6
@@ -17,13 +16,7 @@ source "$(dirname "$0")/nimbra-wine-lib.sh"
 rm -rf "$work" "$shots"
 mkdir -p "$work" "$shots"
 
-# A display of its own: input and screenshots must not meet other tests'
-# windows.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "no virtual display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+nimbra_own_display "$work"
 
 wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
   local tries=$(($1 * 5))
@@ -102,22 +95,11 @@ check_main() {  # PNG green|dark
 }
 labels_differ() { ! compare -metric AE "$work/label-$1.png" "$work/label-$2.png" null: 2>/dev/null; }
 
-# ---- The prefix: Wine draws the dialogs' frames (there is no window
-# manager), the label's font is installed, the simulated engine is there.
-run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
-# On Windows, Tahoma (the face for text the label font lacks, and of the
-# dialogs) has the Arabic script and links to a Chinese face; the prefix gets
-# the same from Debian's fonts: Tahoma drawn in DejaVu Sans, which links to
-# WenQuanYi Micro Hei. Set before any window opens, so every run looks alike.
-cjk_font=$(fc-list -f '%{file}\n' 'WenQuanYi Micro Hei' | head -n 1)
-[[ -n "$cjk_font" ]] || fail "no WenQuanYi Micro Hei: run scripts/install-packages.sh"
-[[ -n "$(fc-list 'DejaVu Sans:lang=fa')" ]] || fail "no DejaVu Sans: run scripts/install-packages.sh"
-run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'DejaVu Sans' /f >/dev/null
-run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-  /v 'DejaVu Sans' /t REG_MULTI_SZ /d "$(basename "$cjk_font"),WenQuanYi Micro Hei" /f >/dev/null
+# ---- The prefix: its fonts (nimbra_prefix_fonts) and the simulated engine.
+nimbra_prefix_fonts "$program"
+nimbra_prefix_face 1033
 data="$prefix/drive_c/users/Public/Documents/Nimbra"
-mkdir -p "$data" "$prefix/drive_c/windows/Fonts"
-cp "$program/LCDN.TTF" "$prefix/drive_c/windows/Fonts/"
+mkdir -p "$data"
 cp "$tools/simengine/anon.dll" "$data/"
 rm -f "$data/anon_settings"
 crop "$program/res/Main.jpg" 26 64 229 27 "$work/label-background.png"
@@ -233,53 +215,4 @@ xdotool key Escape
 wait_until 20 sh -c "! kill -0 $nimbra 2>/dev/null" || fail "Esc in the closing dialog did not end it"
 grep -q 'X_Action=3' "$data/options.ini" || fail "X_Action not stored"
 
-# ---- The main window in every language shipped beside the program.
-# Persian and Arabic run under their own locale, built here (LOCPATH) so the
-# machine's locales stay as they are.
-declare -A locale_of=([1065]=fa_IR [1025]=ar_SA)
-mkdir -p "$work/locale"
-for name in "${locale_of[@]}"; do
-  localedef -i "$name" -f UTF-8 "$work/locale/$name.UTF-8" 2>/dev/null ||
-    [[ -d "$work/locale/$name.UTF-8" ]] || fail "cannot build the locale $name.UTF-8"
-done
-
-languages=0
-for file in "$program"/*.lng; do
-  [[ -e "$file" ]] || break
-  name=$(basename "$file" .lng)
-  id=$(head -n 1 "$file" | tr -d '\r' | sed 's/^\xEF\xBB\xBF//; s/^LANGID=//')
-  [[ "$id" =~ ^[0-9]+$ ]] || fail "$file: no LANGID on its first line"
-  environment=()
-  if [[ -n "${locale_of[$id]:-}" ]]; then
-    environment=(env LOCPATH="$work/locale" LANG="${locale_of[$id]}.UTF-8"
-      LC_ALL="${locale_of[$id]}.UTF-8")
-  fi
-  printf '[Options]\r\nLanguageID=%s\r\nStartStartup=0\r\nAutoSwitchStartup=0\r\n' "$id" \
-    >"$data/options.ini"
-  "${environment[@]}" "$wine_run" --prefix "$prefix" "$program/Nimbra.exe" \
-    >"$work/nimbra-$id.txt" 2>&1 &
-  language_pid=$!
-  pids+=($language_pid)
-  wait_until 60 shown '^Nimbra$' || fail "no window in $name"
-  sleep 2
-  shot "main-lang-$id-$name"
-  check_main "$shots/main-lang-$id-$name.png" dark
-  labels_differ main-off "main-lang-$id-$name" || fail "$name shows the English label"
-  # The composed progress text, and off again so the proxy settings revert.
-  click_main 160 127
-  xdotool mousemove 5 700
-  sleep 1.5
-  shot "main-lang-$id-$name-starting"
-  check_main "$shots/main-lang-$id-$name-starting.png" dark
-  labels_differ "main-lang-$id-$name" "main-lang-$id-$name-starting" ||
-    fail "the start button did not change the label in $name"
-  click_main 160 127
-  sleep 1
-  # One instance at a time: this one ends before the next language starts.
-  kill "$language_pid"
-  wait_until 20 sh -c "! kill -0 $language_pid 2>/dev/null" || fail "$name did not end"
-  wait_until 20 hidden '^Nimbra$' || fail "the window in $name stayed"
-  languages=$((languages + 1))
-done
-((languages > 1)) || fail "fewer than two language files beside the program"
 echo "PASS: screenshots in $shots"

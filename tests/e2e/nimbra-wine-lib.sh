@@ -20,16 +20,62 @@ nimbra_cleanup() {
 }
 trap nimbra_cleanup EXIT
 
-# A virtual display of the script's own in DISPLAY (ended with the script):
-# other tests' Nimbra windows, on a display they share, would be counted and
-# clicked as this one's.
+# A virtual display of the script's own (input and screenshots must not
+# meet other tests' windows); sets DISPLAY.
 nimbra_own_display() {  # WORK_DIR
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   pids+=($!)
   local _
   for _ in $(seq 100); do [[ -s "$1/display" ]] && break; sleep 0.1; done
-  [[ -s "$1/display" ]] || { echo "no virtual display" >&2; return 1; }
+  [[ -s "$1/display" ]] || fail "no virtual display"
   export DISPLAY=":$(tr -d '\n' <"$1/display")"
+}
+
+# The prefix's fonts as the windows are looked at and measured: Wine draws
+# the dialogs' frames (there is no window manager); the label font is
+# installed, and Wine's caption-button glyphs beside it. Then, for each
+# language, nimbra_prefix_face.
+nimbra_prefix_fonts() {  # PROGRAM_DIR
+  local metric face_hex
+  run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
+  # The system's own texts (captions, menus, message boxes, tooltips) in
+  # Tahoma of any character set, as on Windows: Wine's defaults name a face
+  # in the Western set, which under an Arabic locale it draws in a face
+  # without that script. (LOGFONTW: 11 px, weight, character set 1, face.)
+  face_hex=$(printf 'Tahoma' | iconv -t UTF-16LE | od -An -tx1 | tr -d ' \n')
+  face_hex=$face_hex$(printf '0%.0s' $(seq $((128 - ${#face_hex}))))
+  for metric in CaptionFont:bc02 SmCaptionFont:bc02 MenuFont:9001 StatusFont:9001 \
+    MessageFont:9001 IconFont:9001; do
+    run reg add 'HKCU\Control Panel\Desktop\WindowMetrics' /v "${metric%%:*}" /t REG_BINARY \
+      /d "f5ffffff000000000000000000000000${metric#*:}00000000000100000000${face_hex}" /f >/dev/null
+  done
+  mkdir -p "$prefix/drive_c/windows/Fonts"
+  cp "$1/LCDN.TTF" "$prefix/drive_c/windows/Fonts/"
+  if [[ -f /usr/share/wine/fonts/marlett.ttf ]]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+}
+
+# Tahoma, the face of the dialogs, of the skin's texts and of the system's
+# own texts, has the Arabic script and links to a Chinese face on Windows
+# (also in bold). Wine has no such Tahoma, and links no face in bold, so the
+# prefix draws Tahoma (and "MS Shell Dlg") in a face that has the language's
+# script: WenQuanYi Micro Hei (fonts-wqy-microhei) for Chinese, DejaVu Sans
+# (fonts-dejavu-core, linked to WenQuanYi Micro Hei) for the others. Set
+# before the program starts.
+nimbra_prefix_face() {  # LANGID
+  local cjk_font face target=DejaVu\ Sans
+  cjk_font=$(fc-list -f '%{file}\n' 'WenQuanYi Micro Hei' | head -n 1)
+  [[ -n "$cjk_font" ]] || fail "no WenQuanYi Micro Hei: run scripts/install-packages.sh"
+  [[ -n "$(fc-list 'DejaVu Sans:lang=fa')" ]] || fail "no DejaVu Sans: run scripts/install-packages.sh"
+  [[ "$1" == 2052 ]] && target='WenQuanYi Micro Hei'
+  run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d "$target" /f >/dev/null
+  for face in 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$face" /d "$target" /f >/dev/null
+  done
+  run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v 'DejaVu Sans' /t REG_MULTI_SZ /d "$(basename "$cjk_font"),WenQuanYi Micro Hei" /f >/dev/null
 }
 
 # Waits until FILE holds TEXT (a basic regular expression); 1 after SECONDS.

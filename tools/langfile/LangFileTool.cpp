@@ -1,8 +1,12 @@
 // langfile: the translator's helper for *.lng files.
-//   langfile template OUT [LANGID]  the English texts as a language file
+//   langfile template OUT [LANGID]  the English texts as a language file:
+//                                   every window's section, then the
+//                                   catalogue's constants
 //   langfile normalize IN OUT       IN rewritten in the canonical layout
-//   langfile check FILE             reads FILE and lists what it lacks or
-//                                   whose placeholders differ from English
+//   langfile check FILE             reads FILE and lists what it lacks (a
+//                                   window's text or a constant, missing or
+//                                   empty) or whose placeholders differ from
+//                                   English
 // Exit code 0 on success, 1 when a check finds gaps, 2 on errors.
 #include <cstdio>
 #include <exception>
@@ -41,9 +45,11 @@ bool Save(const std::string& path, const TLangTranslation& translation) {
 int Template(const std::string& out, const std::string& lang_id) {
   TLangTranslation translation;
   translation.SetParam("LANGID", lang_id);
-  TLangSection& section = translation.AddSection(kNimbraMainFormName);
-  for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
-    translation.AddEntry(section, text.ID, text.Text);
+  for (const TLangWindowDesign* window : TranslatedWindows()) {
+    TLangSection& section = translation.AddSection(window->Name);
+    for (const TLangDesignText& text : window->Texts) {
+      translation.AddEntry(section, text.ID, text.Text);
+    }
   }
   const TDKLang_Constants constants = LangManager().Constants();
   for (int i = 0; i < constants.Count(); ++i) {
@@ -82,16 +88,35 @@ int Check(const std::string& file) {
     if (constants.IndexOfName(name) < 0)
       std::printf("  unknown constant %s (ignored)\n", name.c_str());
   }
-  const TLangSection* section = translation.FindSection(kNimbraMainFormName);
-  for (const TLangDesignText& text : NimbraMainFormDesignTexts()) {
-    if (section == nullptr || section->Find(text.ID) == nullptr) {
-      std::printf("  missing [%s] %08d (%s)\n", kNimbraMainFormName, static_cast<int>(text.ID),
-                  text.Text.c_str());
-      ++gaps;
+  std::size_t window_texts = 0;
+  for (const TLangWindowDesign* window : TranslatedWindows()) {
+    const TLangSection* section = translation.FindSection(window->Name);
+    for (const TLangDesignText& text : window->Texts) {
+      const std::string* translated = section != nullptr ? section->Find(text.ID) : nullptr;
+      if (translated == nullptr || translated->empty()) {
+        std::printf("  missing [%s] %08d (%s)\n", window->Name.c_str(), static_cast<int>(text.ID),
+                    text.Text.c_str());
+        ++gaps;
+      } else {
+        ++window_texts;
+      }
+    }
+    if (section == nullptr) continue;
+    for (const auto& [id, text] : section->Entries) {
+      bool known = false;
+      for (const TLangDesignText& design : window->Texts) known = known || design.ID == id;
+      if (!known) std::printf("  unknown [%s] %08d (ignored)\n", window->Name.c_str(), id);
     }
   }
-  std::printf("  %zu constants, %zu main-window texts, %d gaps\n", translation.Constants().size(),
-              section != nullptr ? section->Entries.size() : 0u, gaps);
+  for (const TLangSection& section : translation.Sections()) {
+    bool known = false;
+    for (const TLangWindowDesign* window : TranslatedWindows()) {
+      known = known || CompareConstNames(window->Name, section.Name) == 0;
+    }
+    if (!known) std::printf("  unknown section [%s] (ignored)\n", section.Name.c_str());
+  }
+  std::printf("  %zu constants, %zu window texts in %zu windows, %d gaps\n",
+              translation.Constants().size(), window_texts, TranslatedWindows().size(), gaps);
   return gaps == 0 ? 0 : 1;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,12 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+struct Size {
+  int width = 0;
+  int height = 0;
+  bool operator==(const Size&) const = default;
+};
+
 // 0x00RRGGBB.
 using Colour = std::uint32_t;
 constexpr Colour Rgb(int r, int g, int b) {
@@ -57,14 +64,19 @@ struct Bitmap {
   std::vector<std::uint32_t> pixels;
 };
 
+// Where text sits across its rectangle.
+enum class TextAlign { Left, Centre, Right };
+
 struct TextStyle {
   std::string face = "MS Sans Serif";
   int height = 11;           // character height in pixels
   bool cell_height = false;  // `height` is the whole cell, internal leading included
   bool bold = false;
   Colour colour = 0;
-  bool right_to_left = false;  // reading order; honoured where the system locale is right-to-left
+  bool right_to_left = false;  // right-to-left reading order (the language's, not the system's)
   bool word_wrap = false;
+  TextAlign align = TextAlign::Left;
+  bool middle = false;  // one line, centred from top to bottom
 };
 
 // What a window's painting is drawn on. Coordinates are client pixels.
@@ -75,8 +87,9 @@ class Canvas {
   // Draws the whole bitmap with its top-left corner at `at`, clipped to the
   // window.
   virtual void DrawBitmap(const Bitmap& bitmap, Point at) = 0;
-  // Transparent text inside `rect`, clipped to it; top-left aligned, or
-  // top-right for right-to-left text where the system honours it.
+  // Transparent text inside `rect`, clipped to it, aligned as the style
+  // says. Characters the style's face lacks are drawn in a face that has
+  // them.
   virtual void DrawString(const std::string& text, const Rect& rect, const TextStyle& style) = 0;
 };
 
@@ -114,6 +127,7 @@ struct MenuItem {
   bool is_default = false;     // drawn bold
   bool separator = false;
   bool enabled = true;
+  bool right_to_left = false;  // the menu reads right to left (mirrored) when any item does
 };
 
 enum class ControlKind {
@@ -221,6 +235,10 @@ struct WindowSpec {
   int snap_distance = 0;
   // Key presses reach KeyDown before the focused control.
   bool key_preview = false;
+  // Laid out mirrored for a right-to-left language: controls placed from the
+  // right edge, their text read right to left. (Skinned windows keep their
+  // pictures; their labels say their own reading order.)
+  bool right_to_left = false;
   // Window message numbers delivered to WindowEvents::Message; the first
   // instance's single-instance signal comes this way. Any program can send
   // them: on Windows the same message arriving again before its event has
@@ -341,6 +359,18 @@ class GuiSystem {
   // every top-level window that the fonts changed; false when the system
   // refused the file.
   virtual bool AddFontFile(const std::string& path) = 0;
+
+  // The room `text` takes in `style` as DrawString draws it: one line, or
+  // with word_wrap the lines it breaks into within `wrap_width`. Nothing
+  // from a backend that lays out no text.
+  virtual std::optional<Size> MeasureText(const std::string& /*text*/, const TextStyle& /*style*/,
+                                          int /*wrap_width*/) {
+    return std::nullopt;
+  }
+  // Whether the style's face itself has a glyph for every character of
+  // `text` (blanks and control characters aside), so that DrawString needs
+  // no other face for it.
+  virtual bool FaceDraws(const TextStyle& /*style*/, const std::string& /*text*/) { return true; }
 };
 
 // The backend of this build: Win32 on Windows; elsewhere the recording

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/Text.h"
 #include "platform/Thread.h"
 
 namespace gui {
@@ -77,7 +78,11 @@ class RecordingCanvas : public Canvas {
   void DrawString(const std::string& text, const Rect& rect, const TextStyle& style) override {
     out_ += "  text " + Quoted(text) + " in " + RectText(rect) + " " + style.face + " " +
             std::to_string(style.height) + (style.bold ? " bold" : "") + " " +
-            ColourText(style.colour) + (style.right_to_left ? " rtl" : "") + "\n";
+            ColourText(style.colour) + (style.right_to_left ? " rtl" : "") +
+            (style.align == TextAlign::Centre  ? " centre"
+             : style.align == TextAlign::Right ? " right"
+                                               : "") +
+            (style.middle ? " middle" : "") + (style.word_wrap ? " wrap" : "") + "\n";
   }
 
  private:
@@ -234,6 +239,7 @@ int RecordingWindow::PopupMenu(const std::vector<MenuItem>& items, Point screen)
     }
     if (item.is_default) line += " (default)";
     if (!item.enabled) line += " (disabled)";
+    if (item.right_to_left) line += " (rtl)";
   }
   gui_.Record(line);
   if (gui_.menu_answers_.empty()) return 0;
@@ -289,6 +295,7 @@ std::vector<RecordingControl*> RecordingWindow::Controls() {
 std::string RecordingWindow::Describe() const {
   std::string out = "window " + spec_.class_name + " " + Quoted(title_) +
                     (visible_ ? " shown " : " hidden ") + RectText(bounds_);
+  if (spec_.right_to_left) out += " mirrored";
   if (!region_.empty()) out += " " + region_;
   if (in_modal_) out += " modal";
   out += "\n";
@@ -464,6 +471,30 @@ bool RecordingGui::PostToWindowOfClass(const std::string& class_name, std::uint3
 bool RecordingGui::AddFontFile(const std::string& path) {
   Record("font file " + Quoted(path));
   return true;
+}
+
+void RecordingGui::SetFaceCoverage(const std::string& face, std::function<bool(char32_t)> has) {
+  coverage_[face] = std::move(has);
+}
+
+bool RecordingGui::FaceDraws(const TextStyle& style, const std::string& text) {
+  const auto found = coverage_.find(style.face);
+  if (found == coverage_.end()) return true;
+  const std::u16string units = platform::Utf8ToUtf16(text);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    }
+    if (c > U' ' && !found->second(c)) return false;
+  }
+  return true;
+}
+
+std::optional<Size> RecordingGui::MeasureText(const std::string& text, const TextStyle& style,
+                                              int wrap_width) {
+  if (!measure_) return std::nullopt;
+  return measure_(text, style, wrap_width);
 }
 
 RecordingWindow* RecordingGui::FindWindow(const std::string& class_name) const {

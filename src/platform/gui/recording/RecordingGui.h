@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,21 @@ class RecordingGui : public GuiSystem {
   Rect WorkArea() const override { return work_area_; }
   bool PostToWindowOfClass(const std::string& class_name, std::uint32_t message) override;
   bool AddFontFile(const std::string& path) override;
+  // As a test set it with SetFaceCoverage; faces it did not name draw every
+  // character.
+  bool FaceDraws(const TextStyle& style, const std::string& text) override;
+  // Nothing unless a test gave it a way to lay out text (SetTextMeasure).
+  std::optional<Size> MeasureText(const std::string& text, const TextStyle& style,
+                                  int wrap_width) override;
+
+  // --- Fonts
+  // The characters a face has (blanks and control characters count as drawn
+  // whatever it says).
+  void SetFaceCoverage(const std::string& face, std::function<bool(char32_t)> has);
+  // How MeasureText lays out text (a test's own, in real font files).
+  using TextMeasure =
+      std::function<std::optional<Size>(const std::string&, const TextStyle&, int wrap_width)>;
+  void SetTextMeasure(TextMeasure measure) { measure_ = std::move(measure); }
 
   // --- The clock and the loop
   std::int64_t Now() const;
@@ -247,6 +263,8 @@ class RecordingGui : public GuiSystem {
   std::deque<std::pair<int, std::function<void()>>> menu_answers_;
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
+  std::map<std::string, std::function<bool(char32_t)>> coverage_;
+  TextMeasure measure_;
   std::function<void()> loop_script_;
   std::atomic<bool> quit_requested_{false};
   std::atomic<int> exit_code_{0};

@@ -12,21 +12,6 @@ namespace gui::win32 {
 
 using platform::win32::W;
 
-// Right-to-left reading order only where the system is set up for it: the
-// Middle East metric, or a system locale that reads right to left (the
-// metric alone misses systems that report it only for their own UI).
-bool RightToLeftHonoured() {
-  static const bool honoured = [] {
-    if (GetSystemMetrics(SM_MIDEASTENABLED) != 0) return true;
-    DWORD layout = 0;
-    const int got =
-        GetLocaleInfoW(GetSystemDefaultLCID(), LOCALE_IREADINGLAYOUT | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&layout), sizeof layout / sizeof(WCHAR));
-    return got != 0 && layout == 1;
-  }();
-  return honoured;
-}
-
 // A handful of fonts; controls keep using them until they are destroyed.
 HFONT CachedFont(const TextStyle& style, bool underline) {
   static std::map<std::tuple<std::string, int, bool, bool, bool>, HFONT> fonts;
@@ -63,11 +48,54 @@ void DrawPixels(HDC dc, const Bitmap& bitmap, Point at) {
                     bitmap.pixels.data(), &info, DIB_RGB_COLORS);
 }
 
-// ---- The canvas -----------------------------------------------------------------
+// Whether the font selected into the DC has a glyph for every character
+// (blanks and control characters aside).
+bool HasAllGlyphs(HDC dc, const std::wstring& text) {
+  if (text.empty()) return true;
+  std::vector<WORD> glyphs(text.size());
+  if (GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                       GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+    return true;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (glyphs[i] == 0xFFFF && text[i] > L' ') return false;
+  }
+  return true;
+}
 
-namespace {
-constexpr const char* kFallbackFace = "Tahoma";
-}  // namespace
+HGDIOBJ SelectFontFor(HDC dc, const TextStyle& style, const std::wstring& text) {
+  HGDIOBJ old_font = SelectObject(dc, CachedFont(style));
+  if (!HasAllGlyphs(dc, text)) {
+    TextStyle fallback = style;
+    fallback.face = "Tahoma";
+    SelectObject(dc, CachedFont(fallback));
+  }
+  return old_font;
+}
+
+UINT TextFormat(const TextStyle& style) {
+  UINT format = DT_TOP | DT_NOPREFIX;
+  if (style.word_wrap && !style.middle) {
+    format |= DT_WORDBREAK;
+  } else {
+    format |= DT_SINGLELINE | (style.middle ? DT_VCENTER : 0u);
+  }
+  switch (style.align) {
+    case TextAlign::Left:
+      format |= DT_LEFT;
+      break;
+    case TextAlign::Centre:
+      format |= DT_CENTER;
+      break;
+    case TextAlign::Right:
+      format |= DT_RIGHT;
+      break;
+  }
+  if (style.right_to_left) format |= DT_RTLREADING;
+  return format;
+}
+
+// ---- The canvas -----------------------------------------------------------------
 
 void Win32Canvas::FillRect(const Rect& rect, Colour colour) {
   const RECT area = ToRECT(rect);
@@ -80,36 +108,12 @@ void Win32Canvas::DrawBitmap(const Bitmap& bitmap, Point at) { DrawPixels(dc_, b
 
 void Win32Canvas::DrawString(const std::string& text, const Rect& rect, const TextStyle& style) {
   RECT area = ToRECT(rect);
-  UINT format = DT_TOP | DT_NOPREFIX | (style.word_wrap ? DT_WORDBREAK : DT_SINGLELINE);
-  format |= (style.right_to_left && RightToLeftHonoured()) ? DT_RIGHT | DT_RTLREADING : DT_LEFT;
   const std::wstring wide = W(text);
-  HGDIOBJ old_font = SelectObject(dc_, CachedFont(style));
-  if (!HasAllGlyphs(wide)) {
-    // A face without the text's script (a display font for Latin text
-    // showing a translation) gives way to one the system has for it.
-    TextStyle fallback = style;
-    fallback.face = kFallbackFace;
-    SelectObject(dc_, CachedFont(fallback));
-  }
+  HGDIOBJ old_font = SelectFontFor(dc_, style, wide);
   SetBkMode(dc_, TRANSPARENT);
   SetTextColor(dc_, ToColorRef(style.colour));
-  DrawTextW(dc_, wide.c_str(), static_cast<int>(wide.size()), &area, format);
+  DrawTextW(dc_, wide.c_str(), static_cast<int>(wide.size()), &area, TextFormat(style));
   SelectObject(dc_, old_font);
-}
-
-// Whether the font selected into the DC has a glyph for every character
-// (blanks and control characters aside).
-bool Win32Canvas::HasAllGlyphs(const std::wstring& text) const {
-  if (text.empty()) return true;
-  std::vector<WORD> glyphs(text.size());
-  if (GetGlyphIndicesW(dc_, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
-                       GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
-    return true;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (glyphs[i] == 0xFFFF && text[i] > L' ') return false;
-  }
-  return true;
 }
 
 // ---- A window's painting ----------------------------------------------------------
@@ -134,6 +138,8 @@ void Win32Window::PaintInto(HDC target, const RECT& client) {
 // Picture controls are drawn by their window.
 void Win32Window::DrawPicture(const DRAWITEMSTRUCT& item) {
   Win32Control* control = ControlOf(item.hwndItem);
+  // A mirrored window keeps its pictures the right way round.
+  if (spec_.right_to_left) SetLayout(item.hDC, LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
   ::FillRect(item.hDC, &item.rcItem, background_);
   if (control != nullptr)
     DrawPixels(item.hDC, control->Picture(), {item.rcItem.left, item.rcItem.top});

@@ -157,7 +157,10 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
   const wchar_t* class_name = L"BUTTON";
   DWORD style = WS_CHILD | WS_VISIBLE | (layout.tab_stop ? WS_TABSTOP : 0);
   DWORD ex_style = 0;
-  const bool rtl = layout.style.right_to_left && RightToLeftHonoured();
+  // A mirrored window turns its controls' left into right by itself; in
+  // another, right-to-left text is aligned right here.
+  const bool mirrored = spec_.right_to_left;
+  const bool rtl = layout.style.right_to_left && !mirrored;
   const DWORD text_wrap = layout.style.word_wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
   Rect bounds = layout.bounds;
   switch (layout.kind) {
@@ -209,7 +212,7 @@ Control& Win32Window::AddControl(const ControlSpec& layout) {
       style |= WS_CLIPSIBLINGS;
       break;
   }
-  if (rtl) ex_style |= WS_EX_RTLREADING;
+  if (rtl || mirrored) ex_style |= WS_EX_RTLREADING;
   // The first control after the radio buttons starts a new group, so arrow
   // keys stay among the radio buttons.
   if (layout.kind != ControlKind::RadioButton && !controls_.empty() &&

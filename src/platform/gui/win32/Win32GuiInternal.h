@@ -58,12 +58,20 @@ inline Rect FromRECT(const RECT& rect) {
   return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
-// Right-to-left reading order only where the system is set up for it.
-bool RightToLeftHonoured();
 // One font per face, height, weight and underline, kept for the life of the
 // program.
 HFONT CachedFont(const TextStyle& style, bool underline = false);
 void DrawPixels(HDC dc, const Bitmap& bitmap, Point at);
+// Whether the font selected into the DC has a glyph for every character
+// (blanks and control characters aside).
+bool HasAllGlyphs(HDC dc, const std::wstring& text);
+// Selects the style's font into the DC, or, when its face lacks a character
+// of the text (a display font for Latin text showing a translation), the
+// same size in a face the system has for every script; the old font.
+HGDIOBJ SelectFontFor(HDC dc, const TextStyle& style, const std::wstring& text);
+// DrawTextW's format for a style: alignment and reading order are the
+// style's own, whatever the system's locale.
+UINT TextFormat(const TextStyle& style);
 
 class Win32Canvas : public Canvas {
  public:
@@ -73,7 +81,6 @@ class Win32Canvas : public Canvas {
   void DrawString(const std::string& text, const Rect& rect, const TextStyle& style) override;
 
  private:
-  bool HasAllGlyphs(const std::wstring& text) const;
   HDC dc_;
 };
 

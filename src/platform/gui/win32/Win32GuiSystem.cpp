@@ -5,7 +5,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/MessageLoop.h"
@@ -40,6 +42,21 @@ HWND HandleOf(Window* window) {
 }
 
 namespace {
+
+// A memory DC for measuring, released with the object.
+class MeasuringDC {
+ public:
+  MeasuringDC() : dc_(CreateCompatibleDC(nullptr)) {}
+  ~MeasuringDC() {
+    if (dc_ != nullptr) DeleteDC(dc_);
+  }
+  MeasuringDC(const MeasuringDC&) = delete;
+  MeasuringDC& operator=(const MeasuringDC&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
 
 class Win32GuiSystem : public GuiSystem {
  public:
@@ -106,6 +123,30 @@ class Win32GuiSystem : public GuiSystem {
     // Bounded: a hung window must not hang us.
     SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
     return true;
+  }
+
+  // Laid out as DrawString lays it out: the same font choice and format.
+  std::optional<Size> MeasureText(const std::string& text, const TextStyle& style,
+                                  int wrap_width) override {
+    MeasuringDC dc;
+    if (dc.Get() == nullptr) return std::nullopt;
+    const std::wstring wide = W(text);
+    HGDIOBJ old_font = SelectFontFor(dc.Get(), style, wide);
+    RECT area = {0, 0, style.word_wrap ? std::max(wrap_width, 1) : 0, 0};
+    const int height = DrawTextW(dc.Get(), wide.c_str(), static_cast<int>(wide.size()), &area,
+                                 TextFormat(style) | DT_CALCRECT);
+    SelectObject(dc.Get(), old_font);
+    if (height == 0 && !wide.empty()) return std::nullopt;
+    return Size{area.right - area.left, area.bottom - area.top};
+  }
+
+  bool FaceDraws(const TextStyle& style, const std::string& text) override {
+    MeasuringDC dc;
+    if (dc.Get() == nullptr) return true;
+    HGDIOBJ old_font = SelectObject(dc.Get(), CachedFont(style));
+    const bool draws = HasAllGlyphs(dc.Get(), W(text));
+    SelectObject(dc.Get(), old_font);
+    return draws;
   }
 };
 

@@ -117,6 +117,7 @@ int Win32Window::PopupMenu(const std::vector<MenuItem>& items, Point screen) {
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) return 0;
   UINT position = 0;
+  bool right_to_left = false;
   for (const MenuItem& item : items) {
     if (item.separator) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -132,12 +133,16 @@ int Win32Window::PopupMenu(const std::vector<MenuItem>& items, Point screen) {
     info.dwTypeData = caption.data();
     info.fState = (item.is_default ? MFS_DEFAULT : 0u) | (item.enabled ? 0u : MFS_DISABLED);
     InsertMenuItemW(menu, position++, TRUE, &info);
+    right_to_left = right_to_left || item.right_to_left;
   }
   // Without the foreground the menu would not close on a click elsewhere;
   // the posted message lets the next one open at once.
   SetForegroundWindow(hwnd_);
-  const BOOL chosen =
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0, hwnd_, nullptr);
+  // A right-to-left menu is laid out mirrored: captions at its right edge,
+  // read right to left, opening leftwards. (The items' right-order flag
+  // would do the reading too, but Wine draws such a popup collapsed.)
+  const UINT flags = TPM_RETURNCMD | TPM_RIGHTBUTTON | (right_to_left ? TPM_LAYOUTRTL : 0u);
+  const BOOL chosen = TrackPopupMenu(menu, flags, screen.x, screen.y, 0, hwnd_, nullptr);
   PostMessageW(hwnd_, WM_NULL, 0, 0);
   DestroyMenu(menu);
   return static_cast<int>(chosen);

@@ -157,10 +157,11 @@ HWND Win32Window::Realize() {
   // WM_NCCREATE binds the object and sets hwnd_. Not every way to fail sets
   // an error: one set by an earlier call must not be taken for the reason.
   SetLastError(ERROR_SUCCESS);
-  const HWND created = CreateWindowExW(0, W(spec_.class_name).c_str(), W(spec_.title).c_str(),
-                                       StyleBits(spec_.style), spec_.position.x, spec_.position.y,
-                                       frame.right - frame.left, frame.bottom - frame.top, owner,
-                                       nullptr, Instance(), this);
+  const DWORD ex_style = spec_.right_to_left ? WS_EX_LAYOUTRTL | WS_EX_RTLREADING : 0;
+  const HWND created = CreateWindowExW(ex_style, W(spec_.class_name).c_str(),
+                                       W(spec_.title).c_str(), StyleBits(spec_.style),
+                                       spec_.position.x, spec_.position.y, frame.right - frame.left,
+                                       frame.bottom - frame.top, owner, nullptr, Instance(), this);
   const DWORD error = GetLastError();
   if (created == nullptr) {
     std::string reason =
