@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
+#include "ui/SkinText.h"
 
 namespace {
 
@@ -49,24 +50,13 @@ TMenuItem Separator(const std::string& name) {
 }
 
 // The skin's palette for text: muted captions, lighter key names.
-constexpr gui::Colour kMutedText = gui::Rgb(0x8c, 0x97, 0xa7);
-constexpr gui::Colour kKeyText = gui::Rgb(0xc3, 0xcc, 0xd8);
+constexpr gui::Colour kMutedText = kSkinMutedText;
+constexpr gui::Colour kKeyText = kSkinBodyText;
 constexpr gui::Colour kStatusText = gui::Rgb(79, 79, 79);
 // The buttons' captions at rest, hovered and pressed.
 constexpr gui::Colour kCaptionRest = gui::Rgb(0xe6, 0xeb, 0xf2);
 constexpr gui::Colour kCaptionHover = gui::Rgb(0xff, 0xff, 0xff);
 constexpr gui::Colour kCaptionDown = gui::Rgb(0x9f, 0xe9, 0xd9);
-
-// The face the skin's texts are drawn in: one that has every script the
-// program is translated to.
-gui::TextStyle SkinText(int height, gui::Colour colour, bool bold = false) {
-  gui::TextStyle style;
-  style.face = "Tahoma";
-  style.height = height;
-  style.colour = colour;
-  style.bold = bold;
-  return style;
-}
 
 // The hot-key reminders along the bottom, in two rows: the keys, then what
 // they do (mirrored between these edges for a language read right to left).

@@ -2,6 +2,7 @@
 
 #include "app/MainFormLangData.h"
 #include "app/MainFormUnit.h"
+#include "ui/SkinText.h"
 
 namespace {
 
@@ -17,19 +18,10 @@ gui::WindowSpec MenuFormSpec(gui::Window* owner) {
   return layout;
 }
 
-gui::TextStyle SkinText(int height, gui::Colour colour, bool bold = false) {
-  gui::TextStyle style;
-  style.face = "Tahoma";
-  style.height = height;
-  style.colour = colour;
-  style.bold = bold;
-  return style;
-}
-
-constexpr gui::Colour kMutedText = gui::Rgb(0x8c, 0x97, 0xa7);
-constexpr gui::Colour kTipText = gui::Rgb(0xc3, 0xcc, 0xd8);
-constexpr gui::Colour kBrightText = gui::Rgb(0xe6, 0xeb, 0xf2);
-constexpr gui::Colour kAccent = gui::Rgb(0x33, 0xd1, 0xb0);
+constexpr gui::Colour kMutedText = kSkinMutedText;
+constexpr gui::Colour kTipText = kSkinBodyText;
+constexpr gui::Colour kBrightText = kSkinBrightText;
+constexpr gui::Colour kAccent = kSkinAccent;
 
 // The tips' panel, between whose inner edges the tips are mirrored for a
 // language read right to left: a bullet, then the tip (or its keys, then

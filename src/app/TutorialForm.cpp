@@ -1,6 +1,7 @@
 #include "app/TutorialForm.h"
 
 #include "app/MainFormLangData.h"
+#include "ui/SkinText.h"
 
 namespace {
 
@@ -16,20 +17,10 @@ gui::WindowSpec TutorialFormSpec() {
   return layout;
 }
 
-constexpr gui::Colour kMutedText = gui::Rgb(0x8c, 0x97, 0xa7);
-constexpr gui::Colour kBodyText = gui::Rgb(0xc3, 0xcc, 0xd8);
-constexpr gui::Colour kBrightText = gui::Rgb(0xe6, 0xeb, 0xf2);
-constexpr gui::Colour kAccent = gui::Rgb(0x33, 0xd1, 0xb0);
-
-gui::TextStyle SkinText(int height, gui::Colour colour, bool bold = false, bool wrap = false) {
-  gui::TextStyle style;
-  style.face = "Tahoma";
-  style.height = height;
-  style.colour = colour;
-  style.bold = bold;
-  style.word_wrap = wrap;
-  return style;
-}
+constexpr gui::Colour kMutedText = kSkinMutedText;
+constexpr gui::Colour kBodyText = kSkinBodyText;
+constexpr gui::Colour kBrightText = kSkinBrightText;
+constexpr gui::Colour kAccent = kSkinAccent;
 
 // The numbered items beside the main window's picture: each a title and a
 // text of up to three lines, at the height of its badge in the picture.

@@ -50,11 +50,7 @@ rm -rf "$work" "$prefix"
 mkdir -p "$work"
 # A display of its own: the tray, the lamp's colour in a screenshot and the
 # window lookups must not meet other tests' windows.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "no virtual display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+nimbra_own_display "$work"
 
 # The first call makes the prefix; logging on.
 run reg add 'HKCU\SOFTWARE\Corvane\Nimbra\DebugMode' /f >/dev/null

@@ -17,11 +17,7 @@ source "$(dirname "$0")/nimbra-wine-lib.sh"
 rm -rf "$work"
 mkdir -p "$work"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "no virtual display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+nimbra_own_display "$work"
 
 # The first call makes the prefix; logging on, and the start-up entry left
 # alone.
