@@ -28,8 +28,6 @@ namespace platform {
 
 namespace {
 
-constexpr int kBacklog = 4;
-
 std::uint32_t Err() { return static_cast<std::uint32_t>(errno); }
 
 // "\\.\PIPE\Name" and "\\.\pipe\name" are one pipe, as on Windows: the
