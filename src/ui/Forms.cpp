@@ -270,16 +270,16 @@ std::string WithoutAccelerator(const std::string& text) {
 // Where the system draws a control's text within its bounds (the classic
 // look's check and radio marks, button edges and the group caption's
 // indent), generous by a pixel or two.
-gui::Rect TextRoom(const gui::ControlSpec& spec) {
-  const gui::Rect b = spec.bounds;
-  switch (spec.kind) {
+gui::Rect TextRoom(const gui::ControlSpec& placement) {
+  const gui::Rect b = placement.bounds;
+  switch (placement.kind) {
     case gui::ControlKind::CheckBox:
     case gui::ControlKind::RadioButton:
       return {b.left + 17, b.top, b.width - 17, b.height};
     case gui::ControlKind::Button:
       return {b.left + 4, b.top, b.width - 8, b.height};
     case gui::ControlKind::GroupBox:
-      return {b.left + 8, b.top, b.width - 16, spec.style.height + 4};
+      return {b.left + 8, b.top, b.width - 16, placement.style.height + 4};
     default:
       return b;
   }
@@ -351,20 +351,20 @@ gui::Control& TSkinForm::AddControl(gui::ControlKind Kind, int Id, const std::st
 
 const gui::ControlSpec* TSkinForm::ControlLayout(int Id) const {
   for (const TNamedControl& control : FControls) {
-    if (control.Spec.id == Id) return &control.Spec;
+    if (control.Placement.id == Id) return &control.Placement;
   }
   return nullptr;
 }
 
 void TSkinForm::SetControlHint(int Id, const std::string& Hint) {
   for (TNamedControl& control : FControls) {
-    if (control.Spec.id == Id) control.Hint = Hint;
+    if (control.Placement.id == Id) control.Hint = Hint;
   }
 }
 
 std::string TSkinForm::ControlHint(int Id) const {
   for (const TNamedControl& control : FControls) {
-    if (control.Spec.id == Id) return control.Hint;
+    if (control.Placement.id == Id) return control.Hint;
   }
   return "";
 }
@@ -388,7 +388,7 @@ std::optional<std::string> TSkinForm::GetPropertyText(const std::string& Compone
     return std::nullopt;
   }
   if (const TNamedControl* control = NamedControl(Component)) {
-    if (Property == "Caption") return FWindow->FindControl(control->Spec.id)->Text();
+    if (Property == "Caption") return FWindow->FindControl(control->Placement.id)->Text();
     if (Property == "Hint") return control->Hint;
     return std::nullopt;
   }
@@ -410,7 +410,7 @@ void TSkinForm::SetPropertyText(const std::string& Component, const std::string&
   }
   for (TNamedControl& control : FControls) {
     if (control.Name.empty() || control.Name != Component) continue;
-    if (Property == "Caption") FWindow->FindControl(control.Spec.id)->SetText(Value);
+    if (Property == "Caption") FWindow->FindControl(control.Placement.id)->SetText(Value);
     if (Property == "Hint") control.Hint = Value;
     return;
   }
@@ -458,15 +458,17 @@ std::vector<TTextBox> TSkinForm::TextBoxes() const {
   }
   bool status_bar = false;
   for (const TNamedControl& control : FControls) {
-    const gui::ControlSpec& spec = control.Spec;
-    status_bar |= spec.kind == gui::ControlKind::StatusBar;
-    if (spec.kind == gui::ControlKind::Edit || spec.kind == gui::ControlKind::MultiLineEdit ||
-        spec.kind == gui::ControlKind::Picture || spec.kind == gui::ControlKind::StatusBar ||
-        spec.kind == gui::ControlKind::TabControl) {
+    const gui::ControlSpec& placement = control.Placement;
+    status_bar |= placement.kind == gui::ControlKind::StatusBar;
+    if (placement.kind == gui::ControlKind::Edit ||
+        placement.kind == gui::ControlKind::MultiLineEdit ||
+        placement.kind == gui::ControlKind::Picture ||
+        placement.kind == gui::ControlKind::StatusBar ||
+        placement.kind == gui::ControlKind::TabControl) {
       continue;
     }
-    const std::string text = WithoutAccelerator(FWindow->FindControl(spec.id)->Text());
-    boxes.push_back({control.Name, text, TextRoom(spec), spec.style});
+    const std::string text = WithoutAccelerator(FWindow->FindControl(placement.id)->Text());
+    boxes.push_back({control.Name, text, TextRoom(placement), placement.style});
   }
   if (status_bar) {
     // Hints show in the status bar, beside its size grip.

@@ -390,7 +390,7 @@ class TSkinForm : public gui::WindowEvents, public TDKLangWindow {
   friend class TJvApplicationHotKey;
   struct TNamedControl {
     std::string Name;
-    gui::ControlSpec Spec;
+    gui::ControlSpec Placement;
     std::string Hint;
   };
   void SetHover(TGraphicElement* Element);
