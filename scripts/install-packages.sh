@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick libx11-dev
+  # A window manager for the start loop's display, as on a desktop.
+  evilwm
   # The windows' texts laid out natively against their boxes.
   libfreetype-dev
   tor

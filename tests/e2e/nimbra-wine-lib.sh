@@ -172,15 +172,16 @@ nimbra_lamp_green() {  # PNG
   ((${rgb[1]%.*} > 150 && ${rgb[0]%.*} < 120 && ${rgb[2]%.*} < 120))
 }
 
-# Whether Nimbra.exe shows a popup menu (a window of its own without a
-# title).
-nimbra_menu_shown() {
+# The popup menu Nimbra.exe shows (a window of its own without a title),
+# when there is one.
+nimbra_menu() {
   local id
   for id in $(xdo search --onlyvisible --classname '^nimbra\.exe$' 2>/dev/null); do
-    [[ -z "$(xdo getwindowname "$id" 2>/dev/null)" ]] && return 0
+    [[ -z "$(xdo getwindowname "$id" 2>/dev/null)" ]] && { echo "$id"; return 0; }
   done
   return 1
 }
+nimbra_menu_shown() { nimbra_menu >/dev/null; }
 
 # Ends Nimbra.exe as its user does: Exit, the tray menu's last item, then Yes
 # (the default button) to the question whether to lose anonymity. Sets
@@ -189,15 +190,23 @@ nimbra_exit_from_tray() {  # PID
   local tray confirm X Y WIDTH HEIGHT SCREEN WINDOW
   tray=$(xdo search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
   [[ -n "$tray" ]] || { echo "no tray window" >&2; return 1; }
-  eval "$(xdo getwindowgeometry --shell "$tray")"
-  xdo mousemove $((X + 10)) $((Y + 10)) click 3
+  # Relative to the window: a window manager may have framed it.
+  xdo mousemove --window "$tray" 10 10 click 3
   # The menu, or a second at least (a busy machine is slow to show it).
   sleep 1
+  local menu=''
   for _ in $(seq 90); do
-    nimbra_menu_shown && break
+    menu=$(nimbra_menu) && break
     sleep 0.1
   done
-  xdo key Up Return
+  if [[ -n "$menu" ]]; then
+    # A click on the last item: with a window manager the keyboard may not
+    # reach the menu.
+    eval "$(xdo getwindowgeometry --shell "$menu")"
+    xdo mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 8)) click 1
+  else
+    xdo key Up Return
+  fi
   for _ in $(seq 50); do
     confirm=$(xdo search --onlyvisible --name '^Confirm$' 2>/dev/null | head -n 1)
     [[ -n "$confirm" ]] && break
