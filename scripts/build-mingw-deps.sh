@@ -9,18 +9,22 @@
 # bin/ and for this machine into the native prefix's bin/, each with its
 # licences in share/licenses/obfs4proxy/.
 #
-# Usage: scripts/build-mingw-deps.sh [--arch i686|x86_64]
+# Usage: scripts/build-mingw-deps.sh [--arch i686|x86_64|native]
 #                                    [--print-prefix | --print-native-prefix]
 #
 # Progress goes to stderr; the Windows install prefix is the last line on
 # stdout, so
 #   export NIMBRA_MINGW_DEPS="$(scripts/build-mingw-deps.sh)"
-# works (the native prefix is native-<machine> beside it). With --arch x86_64
-# (or NIMBRA_MINGW_ARCH=x86_64) the same Windows libraries are built for
-# 64-bit Windows into mingw-x86_64 instead, for the windows64 preset
-# (NIMBRA_MINGW64_DEPS); the native Tor is left to the default run. Results
-# are cached; a package is rebuilt only when its Debian source version, its
-# recipe (RECIPE), the compiler or what it was built against changes.
+# works (the native prefix is native-<machine> beside it). Without --arch
+# both the 32-bit Windows and the native packages are built. --arch i686
+# builds the 32-bit Windows ones alone, --arch native the native ones alone
+# (its last line is then the native prefix, for NIMBRA_NATIVE_DEPS), and
+# --arch x86_64 the same Windows libraries for 64-bit Windows into
+# mingw-x86_64, for the windows64 preset (NIMBRA_MINGW64_DEPS).
+# NIMBRA_MINGW_ARCH does what --arch does. Runs for different prefixes may
+# go on at the same time. Results are cached; a package is rebuilt only when
+# its Debian source version, its recipe (RECIPE), the compiler or what it
+# was built against changes.
 set -euo pipefail
 
 # Part of every package's stamp: change it (to any new value) whenever a
@@ -28,8 +32,11 @@ set -euo pipefail
 # rebuilds. Edits that change no build (comments, options of this script)
 # leave it, and the caches, alone.
 readonly RECIPE=619293376352eea7dcb71d0a4c1e54b7
+# A change to one package's recipe alone: its revision here, so that only
+# that package rebuilds.
+declare -rA RECIPE_REVISION=([openssl]=2)
 
-arch="${NIMBRA_MINGW_ARCH:-i686}"
+arch="${NIMBRA_MINGW_ARCH:-}"
 action=''
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -39,21 +46,21 @@ while [[ $# -gt 0 ]]; do
     *) echo "[mingw-deps] error: unknown argument: $1" >&2; exit 1 ;;
   esac
 done
-case $arch in
-  i686 | x86_64) ;;
-  *) echo "[mingw-deps] error: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 1 ;;
-esac
-readonly arch
-readonly cross="$arch-w64-mingw32"
-
 # tor-native and obfs4proxy-native are the same sources built for this
-# machine (once, by the default run).
-if [[ $arch == i686 ]]; then
-  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor tor-native
-                     obfs4proxy obfs4proxy-native)
-else
-  readonly PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor obfs4proxy)
-fi
+# machine.
+readonly WINDOWS_PACKAGES=(pcre2 libjpeg-turbo googletest zlib libevent openssl tor obfs4proxy)
+readonly NATIVE_PACKAGES=(tor-native obfs4proxy-native)
+case $arch in
+  '') arch=i686 PACKAGES=("${WINDOWS_PACKAGES[@]}" "${NATIVE_PACKAGES[@]}") ;;
+  i686 | x86_64) PACKAGES=("${WINDOWS_PACKAGES[@]}") ;;
+  native) PACKAGES=("${NATIVE_PACKAGES[@]}") ;;
+  *) echo "[mingw-deps] error: unknown architecture '$arch' (i686, x86_64 or native)" >&2; exit 1 ;;
+esac
+readonly arch PACKAGES
+# The Windows target, when there is one.
+cross=''
+[[ $arch == native ]] || cross="$arch-w64-mingw32"
+readonly cross
 readonly NATIVE_DEV_PACKAGES=(libssl-dev libevent-dev zlib1g-dev)
 # Go and the libraries obfs4proxy's go.mod names, used from /usr/share/gocode
 # (GOPATH mode: nothing is fetched). Their copyright files go with the program.
@@ -62,8 +69,10 @@ readonly GO_LIBRARY_PACKAGES=(golang-filippo-edwards25519-dev golang-gitlab-yawn
                               golang-goptlib-dev golang-siphash-dev)
 readonly GO_PACKAGES=(golang-go "${GO_LIBRARY_PACKAGES[@]}")
 readonly GOCODE=/usr/share/gocode
-readonly TOOL_PACKAGES=("g++-mingw-w64-${arch//_/-}-posix" cmake ninja-build dpkg-dev gcc make
-                        perl pkg-config "${NATIVE_DEV_PACKAGES[@]}" "${GO_PACKAGES[@]}")
+TOOL_PACKAGES=(cmake ninja-build dpkg-dev gcc make perl pkg-config "${NATIVE_DEV_PACKAGES[@]}"
+               "${GO_PACKAGES[@]}")
+[[ -z $cross ]] || TOOL_PACKAGES+=("g++-mingw-w64-${arch//_/-}-posix")
+readonly TOOL_PACKAGES
 readonly SRC_LIST=/etc/apt/sources.list.d/nimbra-src.sources
 readonly JOBS=2
 
@@ -73,13 +82,17 @@ cache="${NIMBRA_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nimbra}"
 # Staging relies on DESTDIR + prefix, which needs an absolute prefix.
 [[ $cache == /* ]] || cache="$PWD/$cache"
 readonly cache
-readonly prefix="$cache/mingw-$arch"
 readonly native_prefix="$cache/native-$(uname -m)"
+if [[ $arch == native ]]; then
+  readonly prefix=$native_prefix
+else
+  readonly prefix="$cache/mingw-$arch"
+fi
 readonly downloads="$cache/downloads"
 readonly logs="$cache/logs"
 # Both architectures share the downloads and the log folder.
 log_suffix=''
-[[ $arch == i686 ]] || log_suffix="-$arch"
+[[ $arch == i686 || $arch == native ]] || log_suffix="-$arch"
 readonly log_suffix
 
 export DEBIAN_FRONTEND=noninteractive
@@ -288,7 +301,8 @@ stamp_for() {
       compiler="$(go version)"
       against="$(dpkg-query -W -f='${Package} ${Version} ' "${GO_PACKAGES[@]}")" ;;
   esac
-  printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$(source_of "$pkg")" "$ver" "$recipe_id" \
+  printf 'source=%s %s\nrecipe=%s\ncompiler=%s\n' "$(source_of "$pkg")" "$ver" \
+    "$recipe_id${RECIPE_REVISION[$pkg]:+.${RECIPE_REVISION[$pkg]}}" \
     "$compiler"
   [[ -z $against ]] || printf 'against=%s\n' "$against"
 }
@@ -349,9 +363,11 @@ build_other() {
     openssl)
       # Only what Tor uses: TLS 1.2/1.3 and its ciphers, no programs, no
       # loadable modules. (The x86 assembler needs position-independent
-      # relocations that COFF does not have.)
+      # relocations that COFF does not have.) CFLAGS replaces the target's
+      # own, optimisation included: the engine's crypto must not be built
+      # unoptimised.
       (cd "$bld" &&
-        CC=gcc-posix CFLAGS="$cflags" "$src/Configure" $ossl_target --cross-compile-prefix=$cross- \
+        CC=gcc-posix CFLAGS="-O2 $cflags" "$src/Configure" $ossl_target --cross-compile-prefix=$cross- \
           --prefix="$pfx" --libdir=lib no-shared no-asm no-tests no-module no-legacy \
           no-engine no-capieng no-dtls no-ssl3 no-srp no-gost no-idea no-mdc2 no-rc5 \
           no-seed no-whirlpool no-sm2 no-sm3 no-sm4 no-aria no-camellia no-cms no-ts \
@@ -634,15 +650,28 @@ build_package() {
 }
 
 main() {
-  [[ -f $toolchain ]] || die "missing toolchain file $toolchain"
-  mkdir -p "$cache" "$prefix"
-  [[ $arch != i686 ]] || mkdir -p "$native_prefix"
+  [[ -z $cross || -f $toolchain ]] || die "missing toolchain file $toolchain"
+  local pkg dir
+  local -a dirs=()
+  for pkg in "${PACKAGES[@]}"; do
+    dir="$(prefix_of "$pkg")"
+    [[ " ${dirs[*]} " == *" $dir "* ]] || dirs+=("$dir")
+  done
+  mkdir -p "$cache" "${dirs[@]}"
 
-  # One build at a time per cache.
-  exec 9>"$cache/.lock"
-  flock 9
-  # Leftovers of a killed run; safe to remove while holding the lock.
-  rm -rf "$cache"/tmp.*
+  # One build at a time per prefix, so the Windows and native builds may go
+  # on side by side. Always in the same order (the native prefix sorts
+  # first), so that two runs never wait for each other.
+  local lock fd=9
+  for dir in $(printf '%s\n' "${dirs[@]}" | sort); do
+    lock="$cache/.lock-$(basename "$dir")"
+    eval "exec $fd>\"\$lock\""
+    flock "$fd"
+    fd=$((fd - 1))
+    # Leftovers of a killed run for this prefix; safe to remove while
+    # holding its lock.
+    rm -rf "$cache/tmp-$(basename "$dir")".*
+  done
 
   # Sources first, so a fresh machine needs a single apt-get update.
   ensure_deb_src
@@ -663,11 +692,13 @@ main() {
   done
 
   recipe_id=$RECIPE
-  compiler_id="$($cross-gcc-posix -dumpmachine) $($cross-gcc-posix -dumpfullversion)"
+  compiler_id=''
+  [[ -z $cross ]] ||
+    compiler_id="$($cross-gcc-posix -dumpmachine) $($cross-gcc-posix -dumpfullversion)"
   generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
 
-  work="$(mktemp -d "$cache/tmp.XXXXXX")"
+  work="$(mktemp -d "$cache/tmp-$(basename "$prefix").XXXXXX")"
   trap 'rm -rf "$work"' EXIT
   for pkg in "${PACKAGES[@]}"; do
     build_package "$pkg"

@@ -9,30 +9,50 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh
-NIMBRA_MINGW_DEPS=$(scripts/build-mingw-deps.sh | tail -n 1)
-export NIMBRA_MINGW_DEPS
-
+mkdir -p build
 status=0
+
+if scripts/can-run-32bit.sh; then
+  NIMBRA_MINGW_DEPS=$(scripts/build-mingw-deps.sh | tail -n 1)
+  export NIMBRA_MINGW_DEPS
+else
+  # The Windows builds go on in the background at the lowest priority, so
+  # that they take only what the native build and the tests leave idle:
+  # first the 64-bit libraries the tests need, then the 32-bit chain (its
+  # libraries and the installer), which nothing here waits for until the end.
+  NIMBRA_NATIVE_DEPS=$(scripts/build-mingw-deps.sh --arch native | tail -n 1)
+  export NIMBRA_NATIVE_DEPS
+  echo "== 64-bit and 32-bit Windows libraries in the background (build/deps-*.log) =="
+  nice -n 19 scripts/build-mingw-deps.sh --arch x86_64 >build/deps-x86_64.txt \
+    2>build/deps-x86_64.log &
+  deps64=$!
+  (
+    while kill -0 "$deps64" 2>/dev/null; do sleep 2; done
+    NIMBRA_MINGW_DEPS=$(nice -n 19 scripts/build-mingw-deps.sh --arch i686 | tail -n 1)
+    export NIMBRA_MINGW_DEPS
+    cmake --preset windows >/dev/null
+    # The installer (build/windows/Nimbra-<version>-setup.exe) and the 32-bit
+    # programs it ships must keep building; they cannot run here, the same
+    # code runs as 64-bit programs below.
+    nice -n 19 cmake --build --preset windows --target installer
+  ) >build/windows-i686.log 2>&1 &
+  installer32=$!
+fi
 
 echo "== native build and tests =="
 cmake --preset linux >/dev/null
 cmake --build --preset linux
-mkdir -p build
 ctest --preset linux 2>&1 | tee build/ctest-linux.log || status=1
+logs=(build/ctest-linux.log)
 
 echo "== Windows build and tests under Wine =="
-cmake --preset windows >/dev/null
 if scripts/can-run-32bit.sh; then
+  cmake --preset windows >/dev/null
   cmake --build --preset windows
-fi
-# The installer (build/windows/Nimbra-<version>-setup.exe) is not part of
-# the default build; its test installs it under Wine. Where 32-bit code
-# cannot run, it alone is built: the 32-bit programs it ships must keep
-# building, their tests run as 64-bit programs below. The native run above
-# built the Debian package in its DebPackage test.
-cmake --build --preset windows --target installer || status=1
-logs=(build/ctest-linux.log)
-if scripts/can-run-32bit.sh; then
+  # The installer (build/windows/Nimbra-<version>-setup.exe) is not part of
+  # the default build; its test installs it under Wine. The native run above
+  # built the Debian package in its DebPackage test.
+  cmake --build --preset windows --target installer || status=1
   # Some tests open windows: they get a private X server.
   xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows 2>&1 | tee build/ctest-windows.log ||
     status=1
@@ -40,23 +60,40 @@ if scripts/can-run-32bit.sh; then
   logs+=(build/ctest-windows.log)
 else
   # Wine runs 32-bit programs only where the kernel runs 32-bit code; some
-  # hosts switch that off. The programs are built (above) but not run; the
-  # same code runs as 64-bit programs instead.
+  # hosts switch that off. The programs are built (in the background) but
+  # not run; the same code runs as 64-bit programs instead.
   echo "32-bit Windows tests NOT RUN: this machine's kernel runs no 32-bit code" \
     "(an i386 program fails with 'Exec format error'), so Wine cannot start them."
   echo "== 64-bit Windows build and tests under wine64 (the same code, in their place) =="
-  NIMBRA_MINGW64_DEPS=$(scripts/build-mingw-deps.sh --arch x86_64 | tail -n 1)
-  export NIMBRA_MINGW64_DEPS
-  cmake --preset windows64 >/dev/null
-  cmake --build --preset windows64
-  xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows64 2>&1 |
-    tee build/ctest-windows64.log || status=1
-  WINEPREFIX="$PWD/build/windows64/wineprefix" wineserver -k 2>/dev/null || true
+  if wait "$deps64"; then
+    NIMBRA_MINGW64_DEPS=$(tail -n 1 build/deps-x86_64.txt)
+    export NIMBRA_MINGW64_DEPS
+    cmake --preset windows64 >/dev/null
+    cmake --build --preset windows64
+    xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows64 2>&1 |
+      tee build/ctest-windows64.log || status=1
+    WINEPREFIX="$PWD/build/windows64/wineprefix" wineserver -k 2>/dev/null || true
+  else
+    status=1
+    echo "the 64-bit Windows libraries did not build:"
+    tail -n 40 build/deps-x86_64.log
+  fi
   logs+=(build/ctest-windows64.log)
 fi
 
 echo "== fuzz targets, briefly (clang, libFuzzer) =="
 scripts/fuzz.sh 10 || status=1
+
+if [[ -n "${installer32:-}" ]]; then
+  echo "== 32-bit Windows programs and installer (built in the background) =="
+  if wait "$installer32"; then
+    tail -n 3 build/windows-i686.log
+  else
+    status=1
+    echo "the 32-bit build failed:"
+    tail -n 60 build/windows-i686.log
+  fi
+fi
 
 # One closing line for every run: "N passed, N failed", and the tests ctest
 # skipped (counted in its total) when there are any.
