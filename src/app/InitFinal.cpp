@@ -144,6 +144,9 @@ void TProgramWindows::RunStartupActions() {
       FTutorial->ShowModal();
     }
   }
+  // Read at start all the same: a picture that cannot be read keeps its
+  // place in the order the start-up actions depend on.
+  FTutorial->ReleaseSkins();
   if (TOptions().GetOption("StartStartup", true)) FMain->SetStarted(true);
   if (TOptions().GetOption("AutoSwitchStartup", true)) FMain->SetAutoswitch(true);
 }

@@ -107,3 +107,5 @@ void TTutorialForm::LoadSkins() {
   exit_button.LoadSkinPictures("menu_form_exit_down.jpg", "menu_form_exit_over.jpg");
   ok_button.LoadSkinPictures("Tutorial_OK_down.jpg", "Tutorial_OK_over.jpg");
 }
+
+void TTutorialForm::ReleaseSkins() { back.Picture.Clear(); }

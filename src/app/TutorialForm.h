@@ -14,6 +14,9 @@ class TTutorialForm : public TSkinForm {
   void FormCreate();
   // Its start-up pictures; raises at the first that cannot be read.
   void LoadSkins();
+  // Lets its background picture go (the largest of all): the page is shown
+  // once at most, at start.
+  void ReleaseSkins();
   // Shows the page modally until either button closes it.
   void ShowModal() { Window().ShowModal(); }
 
