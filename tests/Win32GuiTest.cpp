@@ -644,6 +644,30 @@ TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
   EXPECT_NE(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
 }
 
+int g_refusals_left = 0;
+LRESULT CALLBACK RefuseCountedWindows(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_CREATEWND && g_refusals_left > 0) {
+    --g_refusals_left;
+    return 1;
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST_F(Win32GuiTest, WindowRefusedOnceIsMadeOnTheSecondTry) {
+  Events events;
+  gui::WindowSpec layout;
+  layout.class_name = "NimbraTestRefusedOnce";
+  layout.messages = {9};  // made at once
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseCountedWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  g_refusals_left = 1;
+  std::unique_ptr<gui::Window> window;
+  EXPECT_NO_THROW(window = gui_->NewWindow(layout, events));
+  EXPECT_EQ(g_refusals_left, 0);
+  EXPECT_NE(FindWindowW(L"NimbraTestRefusedOnce", nullptr), nullptr);
+  UnhookWindowsHookEx(hook);
+}
+
 TEST_F(Win32GuiTest, ClassOfTheSameNameWithAnotherProcedureIsNotTakenForOurs) {
   WNDCLASSEXW other = {};
   other.cbSize = sizeof(other);

@@ -154,22 +154,33 @@ HWND Win32Window::Realize() {
   const RECT frame = Frame();
   HWND owner = nullptr;
   if (spec_.owner != nullptr) owner = static_cast<Win32Window*>(spec_.owner)->Realize();
-  // WM_NCCREATE binds the object and sets hwnd_. Not every way to fail sets
-  // an error: one set by an earlier call must not be taken for the reason.
-  SetLastError(ERROR_SUCCESS);
   const DWORD ex_style = spec_.right_to_left ? WS_EX_LAYOUTRTL | WS_EX_RTLREADING : 0;
-  const HWND created = CreateWindowExW(ex_style, W(spec_.class_name).c_str(),
-                                       W(spec_.title).c_str(), StyleBits(spec_.style),
-                                       spec_.position.x, spec_.position.y, frame.right - frame.left,
-                                       frame.bottom - frame.top, owner, nullptr, Instance(), this);
-  const DWORD error = GetLastError();
+  HWND created = nullptr;
+  DWORD error = ERROR_SUCCESS;
+  bool destroyed = false;
+  // Under Wine a window is now and then destroyed while being made, with no
+  // error given: one more try, and only a second refusal ends the program.
+  for (int attempt = 0; attempt < 2 && created == nullptr; ++attempt) {
+    if (attempt > 0) Sleep(50);
+    // WM_NCCREATE binds the object and sets hwnd_. Not every way to fail
+    // sets an error: one set by an earlier call must not be taken for the
+    // reason.
+    hwnd_ = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    created = CreateWindowExW(ex_style, W(spec_.class_name).c_str(), W(spec_.title).c_str(),
+                              StyleBits(spec_.style), spec_.position.x, spec_.position.y,
+                              frame.right - frame.left, frame.bottom - frame.top, owner, nullptr,
+                              Instance(), this);
+    error = GetLastError();
+    // A window that got as far as WM_NCCREATE and was then destroyed leaves
+    // a handle behind that must not be used (as another window's owner).
+    destroyed = created == nullptr && hwnd_ != nullptr;
+  }
   if (created == nullptr) {
     std::string reason =
         "window " + spec_.class_name + " not created, " +
         (error != ERROR_SUCCESS ? "error " + std::to_string(error) : std::string("no error given"));
-    // A window that got as far as WM_NCCREATE and was then destroyed leaves
-    // a handle behind that must not be used (as another window's owner).
-    if (hwnd_ != nullptr) reason += " (destroyed while being made)";
+    if (destroyed) reason += " (destroyed while being made)";
     hwnd_ = nullptr;
     if (owner != nullptr && !IsWindow(owner)) {
       reason += " (its owner " + static_cast<Win32Window*>(spec_.owner)->spec_.class_name +
