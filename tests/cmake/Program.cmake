@@ -73,10 +73,7 @@ if(WIN32)
                    ${CMAKE_BINARY_DIR}/nimbra-languages-wineprefix $<TARGET_FILE_DIR:Nimbra>
                    ${CMAKE_BINARY_DIR}/tools ${CMAKE_CURRENT_BINARY_DIR}/nimbra-languages-wine
                    ${CMAKE_BINARY_DIR}/screenshots)
-  # The longest test: started first, the others run beside it instead of
-  # after it.
-  set_tests_properties(NimbraLanguagesWine PROPERTIES TIMEOUT 900 RESOURCE_LOCK engine_ports
-                                                      COST 10000)
+  set_tests_properties(NimbraLanguagesWine PROPERTIES TIMEOUT 900 RESOURCE_LOCK engine_ports)
 endif()
 
 # The texts measured by the Win32 backend in a prefix with the screenshots'
