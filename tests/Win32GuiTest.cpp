@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -614,8 +615,14 @@ TEST_F(Win32GuiTest, PopupMenuDismissedReturnsZero) {
 
 // ---- Windows the system will not make ------------------------------------------------
 
+// The next `g_refusals_left` windows made on this thread are refused.
+int g_refusals_left = 0;
 LRESULT CALLBACK RefuseWindows(int code, WPARAM wparam, LPARAM lparam) {
-  return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wparam, lparam);
+  if (code == HCBT_CREATEWND && g_refusals_left > 0) {
+    --g_refusals_left;
+    return 1;
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
@@ -627,6 +634,7 @@ TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
   layout.messages = {9};  // made at once
   HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
   ASSERT_NE(hook, nullptr);
+  g_refusals_left = INT_MAX;
   SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
   std::string reason;
   try {
@@ -635,6 +643,7 @@ TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
     reason = error.what();
   }
   UnhookWindowsHookEx(hook);
+  g_refusals_left = 0;
   EXPECT_EQ(reason.rfind("window NimbraTestRefused not created, ", 0), 0u) << reason;
   EXPECT_EQ(reason.find("1411"), std::string::npos) << reason;
   EXPECT_EQ(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
@@ -644,21 +653,12 @@ TEST_F(Win32GuiTest, WindowTheSystemRefusesThrowsWindowErrorWithItsOwnReason) {
   EXPECT_NE(FindWindowW(L"NimbraTestRefused", nullptr), nullptr);
 }
 
-int g_refusals_left = 0;
-LRESULT CALLBACK RefuseCountedWindows(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_CREATEWND && g_refusals_left > 0) {
-    --g_refusals_left;
-    return 1;
-  }
-  return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
 TEST_F(Win32GuiTest, WindowRefusedOnceIsMadeOnTheSecondTry) {
   Events events;
   gui::WindowSpec layout;
   layout.class_name = "NimbraTestRefusedOnce";
   layout.messages = {9};  // made at once
-  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseCountedWindows, nullptr, GetCurrentThreadId());
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
   ASSERT_NE(hook, nullptr);
   g_refusals_left = 1;
   std::unique_ptr<gui::Window> window;
