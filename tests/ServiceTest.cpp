@@ -398,7 +398,10 @@ TEST_F(ServiceTest, HostilePeersCannotCrashOrHangTheServiceNorLoseASetting) {
   Peer next(scripts_, pipe_);
   next.Say("notready");
   ASSERT_TRUE(next.WaitFor("answered 2"));
-  EXPECT_TRUE(Eventually([&] { return Settings() == own_; }));
+  // (Once seen not to happen within the limit on a loaded machine: the log
+  // tells what the service did instead.)
+  EXPECT_TRUE(Eventually([&] { return Settings() == own_; }))
+      << ReadFileOrMissing(LogFileName());
   next.Say("exit 0");
   nimbra.Say("exit 3");
   EXPECT_TRUE(nimbra.Child().WaitForExit(20000));

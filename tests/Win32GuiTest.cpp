@@ -6,6 +6,8 @@
 #ifdef _WIN32
 
 #include <windows.h>
+// The tooltip messages, after windows.h.
+#include <commctrl.h>
 
 #include <chrono>
 #include <climits>
@@ -400,6 +402,61 @@ TEST_F(Win32GuiTest, MouseMessagesArriveInClientCoordinates) {
   EXPECT_EQ(events.capture_lost, 1);
   ReleaseCapture();
   EXPECT_EQ(events.capture_lost, 1);
+}
+
+struct TooltipSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindTooltip(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<TooltipSearch*>(data);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (GetWindow(window, GW_OWNER) == search->owner && lstrcmpiW(name, TOOLTIPS_CLASSW) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The tooltip window a window's hints live in, if one was made.
+HWND TooltipOf(HWND owner) {
+  TooltipSearch search{owner, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindTooltip, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(Win32GuiTest, HintsWaitForThePointerThenFollowEachNewSet) {
+  Events events;
+  auto window = NewWindow("NimbraTestHints", events);
+  window->SetHints({{{0, 0, 50, 20}, "first"}, {{0, 30, 50, 20}, "second"}});
+  window->Show();
+  HWND handle = HandleOf(*window, "NimbraTestHints");
+  // Shown, painted and pumped, but the pointer never came: no tooltip yet.
+  bool painted = false;
+  events.on_paint = [&](gui::Canvas&) { painted = true; };
+  ASSERT_TRUE(RunUntil([&] { return painted; }));
+  EXPECT_EQ(TooltipOf(handle), nullptr);
+
+  PostMessageW(handle, WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+  ASSERT_TRUE(RunUntil([&] { return !events.mouse.empty(); }));
+  HWND tooltip = TooltipOf(handle);
+  ASSERT_NE(tooltip, nullptr);
+  EXPECT_EQ(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
+
+  // A new set replaces the old one in the same tooltip.
+  window->SetHints({{{0, 0, 50, 20}, "only"}});
+  EXPECT_EQ(TooltipOf(handle), tooltip);
+  EXPECT_EQ(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
+  wchar_t text[32] = {};
+  TTTOOLINFOW tool = {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
+  tool.hwnd = handle;
+  tool.uId = 1;
+  tool.lpszText = text;
+  SendMessageW(tooltip, TTM_GETTEXTW, 32, reinterpret_cast<LPARAM>(&tool));
+  EXPECT_STREQ(text, L"only");
 }
 
 // A control's window by the id it was given (the system's ids lie higher).

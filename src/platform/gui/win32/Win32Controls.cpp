@@ -18,8 +18,25 @@ using platform::win32::W;
 
 // ---- A control ------------------------------------------------------------------
 
+bool LoadCommonControls() {
+  static const bool loaded = [] {
+    HMODULE library = LoadLibraryW(L"comctl32.dll");
+    if (library == nullptr) return false;
+    using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = reinterpret_cast<Init>(
+        reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_BAR_CLASSES};
+    return init != nullptr && init(&controls) != FALSE;
+  }();
+  return loaded;
+}
+
 void Win32Control::Realize(HWND parent) {
   if (handle_ != nullptr) return;
+  // A class that is not there fails the creation below with its error.
+  if (spec_.kind == ControlKind::StatusBar || spec_.kind == ControlKind::TabControl) {
+    LoadCommonControls();
+  }
   const DWORD style =
       (recipe_.style & ~WS_VISIBLE) | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED);
   const bool status_bar = spec_.kind == ControlKind::StatusBar;
@@ -314,7 +331,9 @@ void Win32Window::SetHints(const std::vector<HintArea>& hints) {
 
 void Win32Window::ApplyHints() {
   if (tooltip_ == nullptr) {
-    if (hints_.empty()) return;
+    // Made once the pointer first comes over the window: hints are for the
+    // pointer alone, and most starts never need them.
+    if (hints_.empty() || !pointer_came_ || !LoadCommonControls()) return;
     tooltip_ =
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,

@@ -58,6 +58,12 @@ inline Rect FromRECT(const RECT& rect) {
   return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
+// Loads the common controls library and registers its tab, status bar and
+// tooltip classes, once; whether they are there. Called before the first
+// such window is made, so a program that shows none at start never carries
+// the library (a megabyte resident).
+bool LoadCommonControls();
+
 // One font per face, height, weight and underline, kept for the life of the
 // program.
 HFONT CachedFont(const TextStyle& style, bool underline = false);
@@ -293,6 +299,9 @@ class Win32Window : public Window {
   Win32Control* status_bar_ = nullptr;
   HWND last_focus_ = nullptr;
   HWND tooltip_ = nullptr;
+  // Whether the pointer has moved over the client area: the tooltip waits
+  // for it.
+  bool pointer_came_ = false;
   size_t hint_count_ = 0;
   bool tracking_mouse_ = false;
   bool mouse_pressed_ = false;

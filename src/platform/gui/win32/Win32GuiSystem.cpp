@@ -60,11 +60,9 @@ class MeasuringDC {
 
 class Win32GuiSystem : public GuiSystem {
  public:
-  Win32GuiSystem() {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    platform::AttachSynchronizedCallsToMessageLoop();
-  }
+  // The common controls are loaded with the first one made
+  // (LoadCommonControls), not here.
+  Win32GuiSystem() { platform::AttachSynchronizedCallsToMessageLoop(); }
 
   std::unique_ptr<Window> NewWindow(const WindowSpec& layout, WindowEvents& events) override {
     return std::make_unique<Win32Window>(layout, events);

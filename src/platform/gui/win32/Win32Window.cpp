@@ -392,6 +392,10 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (spec_.style == WindowStyle::Borderless && wparam == HTCAPTION) return 0;
       return Default(message, wparam, lparam);
     case WM_MOUSEMOVE:
+      if (!pointer_came_) {
+        pointer_came_ = true;
+        ApplyHints();
+      }
       if (!tracking_mouse_) {
         TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd_, 0};
         tracking_mouse_ = TrackMouseEvent(&track) != FALSE;
