@@ -7,8 +7,10 @@ function(nimbra_executable_options target)
     target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw)
     # Sections page-aligned in the file, so a loader can map them and bring
     # in only the pages used (Wine reads an unaligned section whole), and no
-    # debug sections from the static runtime, which would be loaded too.
-    target_link_options(${target} PRIVATE -s -Wl,--file-alignment,0x1000)
+    # debug sections from the static runtime, which would be loaded too. The
+    # symbol table stays: it is not loaded, and the exception log reads the
+    # routines' names from it.
+    target_link_options(${target} PRIVATE -Wl,--strip-debug,--file-alignment,0x1000)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/win32/link/CxaThrowWrap.cpp)
   else()
     target_link_options(${target} PRIVATE -rdynamic)
