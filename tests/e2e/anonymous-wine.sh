@@ -168,7 +168,7 @@ say "after a new identity the window looked the address up again: $refreshed"
 
 if ((own_display)); then
   shot="$work/nimbra-screen.png"
-  xdotool mousemove 1200 780
+  xdo mousemove 1200 780
   sleep 1
   import -window root "$shot" 2>/dev/null && say "screenshot: $shot"
 fi

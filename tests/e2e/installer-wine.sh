@@ -231,7 +231,7 @@ if [[ -n "${NIMBRA_TESTNET_DIR:-}" ]]; then
   # Not piped into grep -q: it stops reading at the match, and under
   # pipefail the writer's broken pipe would fail the check.
   grep -qx 'Retrieving IP address' <<<"$(nimbra_label "$log" all)" || fail "the label never said it looked"
-  xdotool mousemove 0 700
+  xdo mousemove 0 700
   sleep 1
   import -window root "$work/ready.png"
   nimbra_lamp_green "$work/ready.png" || fail "the lamp is not green: $work/ready.png"

@@ -26,10 +26,10 @@ wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
   done
   return 1
 }
-visible() { xdotool search --onlyvisible --name "${1:-.}" 2>/dev/null || true; }
+visible() { xdo search --onlyvisible --name "${1:-.}" 2>/dev/null || true; }
 geometry() {  # WINDOW_ID -> "X Y WIDTH HEIGHT"
   local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
+  eval "$(xdo getwindowgeometry --shell "$1")"
   echo "$X $Y $WIDTH $HEIGHT"
 }
 # The visible window of that width (frames included) titled "Nimbra" (the
@@ -64,7 +64,7 @@ shot_window() {  # NAME WINDOW_ID [MARGIN]
 click_in() {  # WINDOW_ID X Y: client point of a skinned window
   local g
   read -r -a g <<<"$(geometry "$1")"
-  xdotool mousemove $((g[0] + $2)) $((g[1] + $3)) click 1
+  xdo mousemove $((g[0] + $2)) $((g[1] + $3)) click 1
   sleep 0.5
 }
 differ() { ! compare -metric AE -fuzz 3% "$1" "$2" null: 2>/dev/null; }
@@ -128,31 +128,31 @@ for language in "${languages[@]}"; do
 
   # The tutorial, then OK.
   wait_until 60 nimbra_window 615 >/dev/null || fail "$name: no tutorial"
-  xdotool mousemove 5 740
+  xdo mousemove 5 740
   sleep 1.5
   tutorial=$(nimbra_window 615)
   shot_window tutorial "$tutorial"
   click_in "$tutorial" 530 475
   wait_until 20 nimbra_window 330 >/dev/null || fail "$name: no main window after the tutorial"
   main=$(nimbra_window 330)
-  xdotool mousemove 5 740
+  xdo mousemove 5 740
   sleep 1.5
 
   # Off; a button hovered and pressed (released off it: no click); starting;
   # ready with the address.
   shot_window main-off "$main"
   read -r -a m <<<"$(geometry "$main")"
-  xdotool mousemove $((m[0] + 287)) $((m[1] + 127))
+  xdo mousemove $((m[0] + 287)) $((m[1] + 127))
   sleep 0.7
   shot_window main-hover "$main"
-  xdotool mousedown 1
+  xdo mousedown 1
   sleep 0.7
   shot_window main-pressed "$main"
-  xdotool mousemove 5 740 mouseup 1
+  xdo mousemove 5 740 mouseup 1
   sleep 0.5
   differ "$dir/main-off.png" "$dir/main-hover.png" || fail "$name: hovering Check changed nothing"
   click_in "$main" 160 127
-  xdotool mousemove 5 740
+  xdo mousemove 5 740
   sleep 1.5
   shot_window main-starting "$main"
   differ "$dir/main-off.png" "$dir/main-starting.png" || fail "$name: Start changed nothing"
@@ -169,7 +169,7 @@ for language in "${languages[@]}"; do
   click_in "$main" 4 100
   wait_until 10 nimbra_window 456 >/dev/null || fail "$name: no menu panel"
   panel=$(nimbra_window 456)
-  xdotool mousemove 5 740
+  xdo mousemove 5 740
   sleep 1
   read -r -a p <<<"$(geometry "$panel")"
   shot_of menu-panel "${p[0]}" "${p[1]}" $((m[0] + m[2] - p[0])) "${p[3]}"
@@ -183,30 +183,30 @@ for language in "${languages[@]}"; do
   options=$(new_window $before)
   sleep 1
   read -r -a o <<<"$(geometry "$options")"
-  xdotool mousemove $((o[0] + 3 + 200)) $((o[1] + 22 + 70))
+  xdo mousemove $((o[0] + 3 + 200)) $((o[1] + 22 + 70))
   sleep 1
   shot_window options-general "$options"
-  xdotool mousemove 5 740
-  xdotool windowfocus --sync "$options"
+  xdo mousemove 5 740
+  xdo windowfocus --sync "$options"
   # In a mirrored dialog the next tab may lie the other way.
   next=Right
-  xdotool key $next
+  xdo key $next
   sleep 1
   shot_window options-connection "$options"
   if ! differ "$dir/options-general.png" "$dir/options-connection.png"; then
     next=Left
-    xdotool key $next
+    xdo key $next
     sleep 1
     shot_window options-connection "$options"
   fi
   differ "$dir/options-general.png" "$dir/options-connection.png" ||
     fail "$name: no Connection page"
-  xdotool key $next
+  xdo key $next
   sleep 1
   shot_window options-about "$options"
   differ "$dir/options-connection.png" "$dir/options-about.png" || fail "$name: no About page"
-  xdotool key Escape
-  wait_until 10 sh -c "! xdotool search --onlyvisible --name . 2>/dev/null | grep -qx $options" ||
+  xdo key Escape
+  wait_until 10 sh -c "! timeout 10 xdotool search --onlyvisible --name . 2>/dev/null | grep -qx $options" ||
     fail "$name: Esc did not close the options dialog"
   click_in "$main" 4 100  # the panel away again
 
@@ -216,17 +216,17 @@ for language in "${languages[@]}"; do
   read -r -a t <<<"$(geometry "$tray")"
   # The icon is the first in the tray window's client area, under the
   # caption bar Wine draws.
-  xdotool mousemove $((t[0] + 3 + 10)) $((t[1] + 22 + 10)) click 3
+  xdo mousemove $((t[0] + 3 + 10)) $((t[1] + 22 + 10)) click 3
   sleep 1.2
   shot_of tray-menu 0 0 420 200
   before=$(visible)
-  xdotool key Up Return
+  xdo key Up Return
   wait_until 10 new_window $before >/dev/null || fail "$name: Exit asked nothing"
   question=$(new_window $before)
   sleep 0.7
   shot_window exit-question "$question"
-  xdotool windowfocus --sync "$question"
-  xdotool key Tab Return
+  xdo windowfocus --sync "$question"
+  xdo key Tab Return
   sleep 1
   kill -0 "$nimbra" 2>/dev/null || fail "$name: No to the exit question ended the program"
 
@@ -235,13 +235,13 @@ for language in "${languages[@]}"; do
   click_in "$main" 314 10
   wait_until 10 new_window $before >/dev/null || fail "$name: no closing dialog"
   closing=$(new_window $before)
-  xdotool mousemove 5 740
+  xdo mousemove 5 740
   sleep 0.7
   shot_window closing "$closing"
-  xdotool windowfocus --sync "$closing"
-  xdotool key Escape
+  xdo windowfocus --sync "$closing"
+  xdo key Escape
   wait_until 20 sh -c "! kill -0 $nimbra 2>/dev/null" || fail "$name: Esc in the closing dialog did not end it"
-  wait_until 20 sh -c "! xdotool search --onlyvisible --name '^Nimbra\$' >/dev/null 2>&1" || true
+  wait_until 20 sh -c "! timeout 10 xdotool search --onlyvisible --name '^Nimbra\$' >/dev/null 2>&1" || true
 
   montage -font DejaVu-Sans -pointsize 11 -label '%t' \
     "$dir"/{tutorial,main-off,main-hover,main-pressed,main-starting,main-ready,menu-panel,options-general,options-connection,options-about,tray-menu,exit-question,closing}.png \

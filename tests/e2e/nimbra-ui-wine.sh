@@ -27,7 +27,7 @@ wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
   done
   return 1
 }
-windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+windows_named() { xdo search --onlyvisible --name "$1" 2>/dev/null || true; }
 shown() { [[ -n "$(windows_named "$1")" ]]; }
 hidden() { [[ -z "$(windows_named "$1")" ]]; }
 # The visible window of that title and width (the main window, the menu
@@ -36,7 +36,7 @@ window_of() {  # NAME_REGEX [WIDTH]
   local id
   for id in $(windows_named "$1"); do
     # Not a pipe into grep -q: with pipefail, its early exit fails the pipe.
-    if [[ -z "${2:-}" || "$(xdotool getwindowgeometry --shell "$id")" == *"WIDTH=$2"$'\n'* ]]; then
+    if [[ -z "${2:-}" || "$(xdo getwindowgeometry --shell "$id")" == *"WIDTH=$2"$'\n'* ]]; then
       echo "$id"
       return 0
     fi
@@ -48,10 +48,10 @@ window_of() {  # NAME_REGEX [WIDTH]
 origin() {  # NAME_REGEX FRAME(0|1) [WIDTH] -> "X Y"
   local id x y
   id=$(window_of "$1" "${3:-}") || {
-    for id in $(windows_named "$1"); do xdotool getwindowgeometry "$id" >&2; done
+    for id in $(windows_named "$1"); do xdo getwindowgeometry "$id" >&2; done
     fail "no window '$1' ${3:-}"
   }
-  eval "$(xdotool getwindowgeometry --shell "$id")"
+  eval "$(xdo getwindowgeometry --shell "$id")"
   x=$X y=$Y
   if [[ "$2" == 1 ]]; then x=$((x + 3)) y=$((y + 22)); fi
   echo "$x $y"
@@ -59,7 +59,7 @@ origin() {  # NAME_REGEX FRAME(0|1) [WIDTH] -> "X Y"
 click_at() {  # NAME_REGEX FRAME CLIENT_X CLIENT_Y [WIDTH]
   local o
   read -r -a o <<<"$(origin "$1" "$2" "${5:-}")"
-  xdotool mousemove $((o[0] + $3)) $((o[1] + $4)) click 1
+  xdo mousemove $((o[0] + $3)) $((o[1] + $4)) click 1
   sleep 0.5
 }
 shot() { import -window root "$shots/$1.png"; }
@@ -115,7 +115,7 @@ pids+=($nimbra)
 # ---- First run: the tutorial before the main window.
 wait_until 60 shown '^Nimbra$' || fail "no tutorial"
 sleep 1
-hidden_main=$(xdotool search --onlyvisible --name '^Nimbra$' | wc -l)
+hidden_main=$(xdo search --onlyvisible --name '^Nimbra$' | wc -l)
 ((hidden_main == 1)) || fail "the main window is there before the tutorial closed"
 shot tutorial
 click_at '^Nimbra$' 0 530 475 615  # OK
@@ -126,7 +126,7 @@ sleep 1.5
 shot main-off
 check_main "$shots/main-off.png" dark
 click_main 160 127  # start/stop
-xdotool mousemove 5 700
+xdo mousemove 5 700
 sleep 1.5
 shot main-starting
 check_main "$shots/main-starting.png" dark
@@ -148,70 +148,70 @@ labels_differ main-starting main-ready || fail "the label did not change when re
 # ---- Ctrl+Shift+N hides and shows (the keys reach Wine while one of its
 # windows has the focus: first the main window, then the tray's).
 main_id=$(window_of '^Nimbra$' 330)
-xdotool windowfocus --sync "$main_id"
-xdotool key ctrl+shift+n
+xdo windowfocus --sync "$main_id"
+xdo key ctrl+shift+n
 wait_until 10 hidden '^Nimbra$' || fail "Ctrl+Shift+N did not hide the window"
 tray_id=$(windows_named 'Wine System Tray' | head -n 1)
 [[ -n "$tray_id" ]] || fail "no tray window"
-xdotool windowfocus --sync "$tray_id"
-xdotool key ctrl+shift+n
+xdo windowfocus --sync "$tray_id"
+xdo key ctrl+shift+n
 wait_until 10 shown '^Nimbra$' || fail "Ctrl+Shift+N did not show the window again"
 sleep 1
 
 # ---- The menu panel, and dragging the background.
 click_main 4 100  # the arrow
 wait_until 10 test "$(windows_named '^Nimbra$' | wc -l)" -eq 2 || fail "no menu panel"
-xdotool mousemove 5 700
+xdo mousemove 5 700
 sleep 1
 shot menu-panel
 read -r -a before <<<"$(main_origin)"
 panel_id=$(window_of '^Nimbra$' 456) || fail "no menu panel 456 wide"
-eval "$(xdotool getwindowgeometry --shell "$panel_id")"
+eval "$(xdo getwindowgeometry --shell "$panel_id")"
 panel_before=("$X" "$Y")
-xdotool mousemove $((before[0] + 100)) $((before[1] + 22)) mousedown 1
+xdo mousemove $((before[0] + 100)) $((before[1] + 22)) mousedown 1
 for step in 1 2 3 4 5 6; do
-  xdotool mousemove $((before[0] + 100 - step * 10)) $((before[1] + 22 + step * 8))
+  xdo mousemove $((before[0] + 100 - step * 10)) $((before[1] + 22 + step * 8))
   sleep 0.1
 done
-xdotool mouseup 1
+xdo mouseup 1
 sleep 1
 read -r -a after <<<"$(main_origin)"
-eval "$(xdotool getwindowgeometry --shell "$panel_id")"
+eval "$(xdo getwindowgeometry --shell "$panel_id")"
 dx=$((after[0] - before[0])) dy=$((after[1] - before[1]))
 ((dx == -60 && dy == 48)) || fail "the drag moved the window by $dx,$dy"
 ((X - panel_before[0] == dx && Y - panel_before[1] == dy)) ||
   fail "the panel moved by $((X - panel_before[0])),$((Y - panel_before[1])), the window by $dx,$dy"
 
 # ---- The options dialog from the panel: both pages; Esc keeps the options.
-eval "$(xdotool getwindowgeometry --shell "$panel_id")"
-xdotool mousemove $((X + 60)) $((Y + 60)) click 1
+eval "$(xdo getwindowgeometry --shell "$panel_id")"
+xdo mousemove $((X + 60)) $((Y + 60)) click 1
 wait_until 10 shown '^Options$' || fail "no options dialog"
 cp "$data/options.ini" "$work/options.before"
-xdotool windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
+xdo windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
 click_at '^Options$' 1 238 205  # the period's edit
-xdotool key End BackSpace BackSpace BackSpace BackSpace
-xdotool type 77
-xdotool mousemove 5 700
+xdo key End BackSpace BackSpace BackSpace BackSpace
+xdo type 77
+xdo mousemove 5 700
 sleep 0.5
 shot options-general
 click_at '^Options$' 1 94 18  # the About tab
-xdotool mousemove 5 700
+xdo mousemove 5 700
 sleep 0.5
 shot options-about
 click_at '^Options$' 1 40 18  # back to General
-xdotool windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
-xdotool key Escape
+xdo windowfocus --sync "$(windows_named '^Options$' | head -n 1)"
+xdo key Escape
 wait_until 10 hidden '^Options$' || fail "Esc did not close the options dialog"
 cmp "$data/options.ini" "$work/options.before" || fail "Esc stored the options"
 
 # ---- The closing dialog; Esc ends the program and asks again next time.
 click_main 314 10  # the close image
 wait_until 10 shown '^Closing Nimbra' || fail "no closing dialog"
-xdotool mousemove 5 700
+xdo mousemove 5 700
 sleep 0.5
 shot closing
-xdotool windowfocus --sync "$(windows_named '^Closing Nimbra' | head -n 1)"
-xdotool key Escape
+xdo windowfocus --sync "$(windows_named '^Closing Nimbra' | head -n 1)"
+xdo key Escape
 wait_until 20 sh -c "! kill -0 $nimbra 2>/dev/null" || fail "Esc in the closing dialog did not end it"
 grep -q 'X_Action=3' "$data/options.ini" || fail "X_Action not stored"
 

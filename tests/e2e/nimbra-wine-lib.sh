@@ -8,9 +8,15 @@
 # `run` starts a program in that prefix, and what the script adds to `pids`
 # ends on exit, after the prefix's Wine server.
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# xdotool, given up after 10 s: a query that meets a window going away can
-# wait on the X server for good.
-xdo() { timeout 10 xdotool "$@"; }
+# xdotool, given up after 10 s with a word: a query that meets a window
+# going away can wait on the X server for good, and so can a focus asked
+# with --sync that never comes.
+xdo() {
+  local rc=0
+  timeout 10 xdotool "$@" || rc=$?
+  ((rc != 124)) || echo "xdotool $* gave no answer within 10 s" >&2
+  return "$rc"
+}
 run() { "$wine_run" --prefix "$prefix" "$@"; }
 pids=()
 nimbra_cleanup() {

@@ -18,7 +18,7 @@ nimbra_own_display "$work" || fail "no virtual display"
 
 wait_for() { nimbra_wait_for "$@" || fail "gave up waiting"; }
 visible_main_windows() {
-  xdotool search --onlyvisible --name '^Nimbra$' 2>/dev/null | wc -l
+  xdo search --onlyvisible --name '^Nimbra$' 2>/dev/null | wc -l
 }
 
 # The first call makes the prefix; logging on.
