@@ -12,16 +12,19 @@ scripts/install-packages.sh
 mkdir -p build
 status=0
 
+# The native libraries first: the native build needs them. The Windows
+# libraries then build in the background at the lowest priority, so that
+# they take only what the native build and its tests leave idle.
+NIMBRA_NATIVE_DEPS=$(scripts/build-mingw-deps.sh --arch native | tail -n 1)
+export NIMBRA_NATIVE_DEPS
 if scripts/can-run-32bit.sh; then
-  NIMBRA_MINGW_DEPS=$(scripts/build-mingw-deps.sh | tail -n 1)
-  export NIMBRA_MINGW_DEPS
+  echo "== 32-bit Windows libraries in the background (build/deps-i686.log) =="
+  nice -n 19 scripts/build-mingw-deps.sh --arch i686 >build/deps-i686.txt \
+    2>build/deps-i686.log &
+  deps32=$!
 else
-  # The Windows builds go on in the background at the lowest priority, so
-  # that they take only what the native build and the tests leave idle:
-  # first the 64-bit libraries the tests need, then the 32-bit chain (its
+  # First the 64-bit libraries the tests need, then the 32-bit chain (its
   # libraries and the installer), which nothing here waits for until the end.
-  NIMBRA_NATIVE_DEPS=$(scripts/build-mingw-deps.sh --arch native | tail -n 1)
-  export NIMBRA_NATIVE_DEPS
   echo "== 64-bit and 32-bit Windows libraries in the background (build/deps-*.log) =="
   nice -n 19 scripts/build-mingw-deps.sh --arch x86_64 >build/deps-x86_64.txt \
     2>build/deps-x86_64.log &
@@ -46,17 +49,25 @@ ctest --preset linux 2>&1 | tee build/ctest-linux.log || status=1
 logs=(build/ctest-linux.log)
 
 echo "== Windows build and tests under Wine =="
-if scripts/can-run-32bit.sh; then
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows
-  # The installer (build/windows/Nimbra-<version>-setup.exe) is not part of
-  # the default build; its test installs it under Wine. The native run above
-  # built the Debian package in its DebPackage test.
-  cmake --build --preset windows --target installer || status=1
-  # Some tests open windows: they get a private X server.
-  xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows 2>&1 | tee build/ctest-windows.log ||
+if [[ -n "${deps32:-}" ]]; then
+  if wait "$deps32"; then
+    NIMBRA_MINGW_DEPS=$(tail -n 1 build/deps-i686.txt)
+    export NIMBRA_MINGW_DEPS
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows
+    # The installer (build/windows/Nimbra-<version>-setup.exe) is not part of
+    # the default build; its test installs it under Wine. The native run
+    # above built the Debian package in its DebPackage test.
+    cmake --build --preset windows --target installer || status=1
+    # Some tests open windows: they get a private X server.
+    xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows 2>&1 |
+      tee build/ctest-windows.log || status=1
+    WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+  else
     status=1
-  WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+    echo "the 32-bit Windows libraries did not build:"
+    tail -n 40 build/deps-i686.log
+  fi
   logs+=(build/ctest-windows.log)
 else
   # Wine runs 32-bit programs only where the kernel runs 32-bit code; some
