@@ -244,8 +244,10 @@ Section "un.Nimbra" UnSecProgram
   Delete "$INSTDIR\Licenses\obfs4proxy\LICENSE-libraries.txt"
   RMDir "$INSTDIR\Licenses\obfs4proxy"
   RMDir "$INSTDIR\Licenses"
-  ; Nimbra keeps the engine's settings, log and cache beside the library.
+  ; Nimbra keeps the engine's settings, its bridge settings, log and cache
+  ; beside the library.
   Delete "$INSTDIR\anon_settings"
+  Delete "$INSTDIR\anon_defaults"
   Delete "$INSTDIR\anon.dll.log"
   RMDir /r "$INSTDIR\cache"
   Delete "$INSTDIR\LCDN-LICENSE.txt"
