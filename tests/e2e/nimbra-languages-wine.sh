@@ -215,9 +215,13 @@ for language in "${languages[@]}"; do
   [[ -n "$tray" ]] || fail "$name: no tray window"
   read -r -a t <<<"$(geometry "$tray")"
   # The icon is the first in the tray window's client area, under the
-  # caption bar Wine draws.
+  # caption bar Wine draws. The menu opens under the pointer, late when the
+  # panel has just gone: without a window manager Wine waits up to 2 s for
+  # a hidden window to be withdrawn.
   xdo mousemove $((t[0] + 3 + 10)) $((t[1] + 22 + 10)) click 3
-  sleep 1.2
+  wait_until 10 sh -c "timeout 10 xdotool getmouselocation | grep -qv 'window:$tray\$'" ||
+    fail "$name: the tray's right click opened no menu"
+  sleep 0.5
   shot_of tray-menu 0 0 420 200
   before=$(visible)
   xdo key Up Return
