@@ -16,16 +16,6 @@ source "$(dirname "$0")/nimbra-wine-lib.sh"
 rm -rf "$work"
 mkdir -p "$work" "$shots"
 nimbra_own_display "$work"
-
-wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
-  local tries=$(($1 * 5))
-  shift
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
 visible() { xdo search --onlyvisible --name "${1:-.}" 2>/dev/null || true; }
 geometry() {  # WINDOW_ID -> "X Y WIDTH HEIGHT"
   local X Y WIDTH HEIGHT SCREEN WINDOW
@@ -53,6 +43,10 @@ new_window() {  # BEFORE_IDS...
   done
   return 1
 }
+gone() { ! visible | grep -qx "$1"; }  # WINDOW_ID no longer shown
+gone_all() { ! xdo search --onlyvisible --name "$1" >/dev/null 2>&1; }  # TITLE
+# The pointer over another window than WINDOW_ID (a menu opened under it).
+pointer_off() { xdo getmouselocation | grep -qv "window:$1\$"; }
 shot_of() {  # NAME X Y WIDTH HEIGHT: a part of the screen
   import -window root -crop "$4x$5+$2+$3" +repage "$dir/$1.png"
 }
@@ -206,7 +200,7 @@ for language in "${languages[@]}"; do
   shot_window options-about "$options"
   differ "$dir/options-connection.png" "$dir/options-about.png" || fail "$name: no About page"
   xdo key Escape
-  wait_until 10 sh -c "! timeout 10 xdotool search --onlyvisible --name . 2>/dev/null | grep -qx $options" ||
+  wait_until 10 gone "$options" ||
     fail "$name: Esc did not close the options dialog"
   click_in "$main" 4 100  # the panel away again
 
@@ -219,7 +213,7 @@ for language in "${languages[@]}"; do
   # panel has just gone: without a window manager Wine waits up to 2 s for
   # a hidden window to be withdrawn.
   xdo mousemove $((t[0] + 3 + 10)) $((t[1] + 22 + 10)) click 3
-  wait_until 10 sh -c "timeout 10 xdotool getmouselocation | grep -qv 'window:$tray\$'" ||
+  wait_until 10 pointer_off "$tray" ||
     fail "$name: the tray's right click opened no menu"
   sleep 0.5
   shot_of tray-menu 0 0 420 200
@@ -245,7 +239,7 @@ for language in "${languages[@]}"; do
   xdo windowfocus --sync "$closing"
   xdo key Escape
   wait_until 20 sh -c "! kill -0 $nimbra 2>/dev/null" || fail "$name: Esc in the closing dialog did not end it"
-  wait_until 20 sh -c "! timeout 10 xdotool search --onlyvisible --name '^Nimbra\$' >/dev/null 2>&1" || true
+  wait_until 20 gone_all '^Nimbra$' || true
 
   montage -font DejaVu-Sans -pointsize 11 -label '%t' \
     "$dir"/{tutorial,main-off,main-hover,main-pressed,main-starting,main-ready,menu-panel,options-general,options-connection,options-about,tray-menu,exit-question,closing}.png \

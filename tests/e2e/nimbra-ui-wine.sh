@@ -17,16 +17,6 @@ rm -rf "$work" "$shots"
 mkdir -p "$work" "$shots"
 
 nimbra_own_display "$work"
-
-wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
-  local tries=$(($1 * 5))
-  shift
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
 windows_named() { xdo search --onlyvisible --name "$1" 2>/dev/null || true; }
 shown() { [[ -n "$(windows_named "$1")" ]]; }
 hidden() { [[ -z "$(windows_named "$1")" ]]; }

@@ -84,6 +84,18 @@ nimbra_prefix_face() {  # LANGID
     /v 'DejaVu Sans' /t REG_MULTI_SZ /d "$(basename "$cjk_font"),WenQuanYi Micro Hei" /f >/dev/null
 }
 
+# Runs COMMAND (a function of the script too) until it succeeds; 1 after
+# SECONDS.
+wait_until() {  # SECONDS COMMAND...: polls every 0.2 s
+  local tries=$(($1 * 5))
+  shift
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 # Waits until FILE holds TEXT (a basic regular expression); 1 after SECONDS.
 nimbra_wait_for() {  # FILE TEXT [SECONDS]
   local _
